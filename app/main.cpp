@@ -1,0 +1,68 @@
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+
+#include "app/language.h"
+#include "app/messagehandler.h"
+#include "system/network.h"
+#include "system/systemmanager.h"
+
+namespace {
+
+constexpr const char *applicationVersion = "4.0.0";
+constexpr const char *logFilePath = "/tmp/.__zr605_log__.log";
+
+void removeStaleLogFile()
+{
+    qDebug() << "Create log file";
+    if (QFile::exists(QString::fromLatin1(logFilePath)))
+        QFile::remove(QString::fromLatin1(logFilePath));
+}
+
+// The first start after imaging forces a file-system check at the next boot.
+void requestFileSystemCheck(SystemManager *systemManager)
+{
+    if (QFile::exists(QString::fromLatin1(SystemManager::forcedCheckMarker)))
+        return;
+    systemManager->changeReadWriteSystem(QString::fromLatin1(SystemManager::rootDevice), false);
+    systemManager->addFile(QString::fromLatin1(SystemManager::forcedCheckMarker));
+    // Start-up carries on while the machine goes down.
+    systemManager->rebootSystem();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    removeStaleLogFile();
+
+    qDebug() << "Start application";
+    qDebug() << "Install message handler";
+    qInstallMessageHandler(myMessageOutput);
+    qDebug() << "Message handler installed";
+
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(applicationVersion));
+
+    setLanguage(application);
+    qDebug() << "Language set";
+
+    SystemManager *systemManager = SystemManager::getInstance(&application);
+    systemManager->initPlayerSystem();
+    qDebug() << "Init player configuration";
+
+    requestFileSystemCheck(systemManager);
+
+    Network *network = systemManager->network();
+    if (network->getDhcp())
+        network->updateSettings();
+    qDebug() << "Set network settings";
+
+    // HUB-AND-PLAYER: the connection hub and the player join here: obtain the hub, then the player
+    // it created; move the player to its own worker thread; connect the thread's start to the
+    // player's first connection and the hub's connError to the player's showMessage (queued);
+    // start the thread with the inherited priority.
+
+    qDebug() << "Application started!";
+    return application.exec();
+}

@@ -1,0 +1,67 @@
+#include "system/networkconfigurator.h"
+
+#include <QSaveFile>
+
+#include "system/networkprocessoutputparser.h"
+
+NetworkConfigurator::NetworkConfigurator(NetworkSettings *networkSettings, QObject *parent)
+    : QObject(parent)
+    , m_networkSettings(networkSettings)
+    , m_outputParser(new NetworkProcessOutputParser(this))
+{
+}
+
+void NetworkConfigurator::setSystemManager(SystemManager *systemManager)
+{
+    m_outputParser->setSystemManager(systemManager);
+}
+
+bool NetworkConfigurator::reloadNetwork()
+{
+    return refreshConfiguration();
+}
+
+bool NetworkConfigurator::refreshConfiguration()
+{
+    const bool dhcp = m_networkSettings->getDhcp();
+    const QByteArray content = interfaceFileContent(
+        dhcp ? QStringLiteral("dhcp") : QStringLiteral("static"), !dhcp, m_networkSettings->getIp(),
+        m_networkSettings->getSubnetMask(), m_networkSettings->getGateway());
+    if (!writeInterfaceFile(content))
+        return false;
+    emit networkSettingsReloaded();
+    return true;
+}
+
+NetworkTuple NetworkConfigurator::getNetworkDataAfterRefresh() const
+{
+    const NetInfo info = m_outputParser->getNetworkInfo();
+    return NetworkTuple(info.ip, info.gateway, info.netmask);
+}
+
+QByteArray NetworkConfigurator::interfaceFileContent(const QString &modeWord, bool staticLines,
+                                                     const QString &ip, const QString &mask,
+                                                     const QString &gateway)
+{
+    QByteArray content = "auto eth0\n";
+    content += "iface eth0 inet " + modeWord.toUtf8() + '\n';
+    if (staticLines) {
+        content += "address " + ip.toUtf8() + '\n';
+        content += "netmask " + mask.toUtf8() + '\n';
+        content += "gateway " + gateway.toUtf8() + '\n';
+        // The gateway doubles as the name server.
+        content += "dns-nameservers " + gateway.toUtf8() + '\n';
+    }
+    return content;
+}
+
+bool NetworkConfigurator::writeInterfaceFile(const QByteArray &content)
+{
+    // Written beside and renamed over the old file, so a power cut or a full disk never leaves
+    // the networking service an empty or half-written stanza.
+    QSaveFile file(QString::fromLatin1(interfaceFilePath));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(content);
+    return file.commit();
+}
