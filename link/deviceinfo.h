@@ -1,0 +1,34 @@
+// The device record of the search reply: the box's name, serial number, network settings,
+// stick and stick configuration as the configuration tool reads them.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class DeviceInfo
+{
+public:
+    QString name = QStringLiteral("ZR605");
+    quint32 serial = 0;
+    quint8 dhcp = 0;
+    quint32 ip = 0;
+    quint8 mask = 0;
+    quint32 gateway = 0;
+    qint64 storageSize = -1;
+    quint8 configPresent = 0;
+    quint16 channel = 0;
+    QString password;
+
+    QByteArray toBytes() const;
+    // False when the record is cut short (a text without its 0 byte or a missing number).
+    static bool fromBytes(const QByteArray &bytes, DeviceInfo *info);
+
+    // Reads the device settings file and the stick configuration as they are now.
+    static DeviceInfo fromSettings(const QString &settingsFile, const QString &stickConfigFile,
+                                   qint64 storageSize);
+
+    // Dotted IPv4 text to a number, first octet most significant; 0 when not an address.
+    static quint32 ipv4Number(const QString &address);
+    static quint8 maskBits(const QString &mask);
+    static QString ipv4Text(quint32 address);
+};
