@@ -1,0 +1,40 @@
+#include "tests/support/daemonprocess.h"
+
+#include "tests/support/box.h"
+
+DaemonProcess::~DaemonProcess()
+{
+    stop();
+}
+
+bool DaemonProcess::start()
+{
+    Box::requireBox();
+    m_output.clear();
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(Box::daemonPath(), QStringList());
+    return m_process.waitForStarted(10000);
+}
+
+void DaemonProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    m_output += m_process.readAll();
+}
+
+bool DaemonProcess::isRunning() const
+{
+    return m_process.state() == QProcess::Running;
+}
+
+QByteArray DaemonProcess::output()
+{
+    m_output += m_process.readAll();
+    return m_output;
+}

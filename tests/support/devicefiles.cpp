@@ -1,0 +1,66 @@
+#include "tests/support/devicefiles.h"
+
+#include "tests/support/box.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace DeviceFiles {
+
+void writeSettings(const QMap<QString, QVariant> &values)
+{
+    Box::requireBox();
+    QSettings settings(QStringLiteral("/cfg/settings.cfg"), QSettings::IniFormat);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        settings.setValue(it.key(), it.value());
+    settings.sync();
+}
+
+void writeStickConfig(const QByteArray &ini)
+{
+    writeStickFile(QStringLiteral("config.ini"), ini);
+}
+
+void writeStickFile(const QString &name, const QByteArray &bytes)
+{
+    writeFile(Box::stickPath() + '/' + name, bytes);
+}
+
+void clearStick()
+{
+    Box::requireBox();
+    QDir stick(Box::stickPath());
+    const auto entries = stick.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            QFile::remove(entry.filePath());
+    }
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    Box::requireBox();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void removeFile(const QString &path)
+{
+    Box::requireBox();
+    QFile::remove(path);
+}
+
+} // namespace DeviceFiles
