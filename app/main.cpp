@@ -1,9 +1,12 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
+#include <QThread>
 
 #include "app/language.h"
 #include "app/messagehandler.h"
+#include "link/connectionmanager.h"
+#include "player/playermanager.h"
 #include "system/network.h"
 #include "system/systemmanager.h"
 
@@ -58,10 +61,18 @@ int main(int argc, char *argv[])
         network->updateSettings();
     qDebug() << "Set network settings";
 
-    // HUB-AND-PLAYER: the connection hub and the player join here: obtain the hub, then the player
-    // it created; move the player to its own worker thread; connect the thread's start to the
-    // player's first connection and the hub's connError to the player's showMessage (queued);
-    // start the thread with the inherited priority.
+    // The hub's construction creates the player in this thread; obtaining it again returns it.
+    ConnectionManager *hub = ConnectionManager::getInstance();
+    PlayerManager *player = PlayerManager::getInstance();
+
+    // The player, its socket and its timers get an event loop of their own; everything the main
+    // thread sends it arrives as queued calls in arrival order.
+    QThread *playerThread = new QThread();
+    player->moveToThread(playerThread);
+    QObject::connect(playerThread, &QThread::started, player, &PlayerManager::connectToPlayer);
+    QObject::connect(hub, &ConnectionManager::connError, player, &PlayerManager::showMessage,
+                     Qt::QueuedConnection);
+    playerThread->start(QThread::InheritPriority);
 
     qDebug() << "Application started!";
     return application.exec();

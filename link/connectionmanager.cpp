@@ -1,0 +1,169 @@
+#include "link/connectionmanager.h"
+
+#include "link/authorizeuser.h"
+#include "link/dmxorder.h"
+#include "link/dmxserialport.h"
+#include "link/tcpprotocol.h"
+#include "link/tcpserver.h"
+#include "link/udpcontrol.h"
+#include "link/udpsocket.h"
+#include "maintenance/playerfiles.h"
+#include "player/playermanager.h"
+#include "system/network.h"
+#include "system/systemmanager.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QTimer>
+#include <QUdpSocket>
+
+ConnectionManager *ConnectionManager::m_instance = nullptr;
+
+ConnectionManager *ConnectionManager::getInstance(QObject *parent)
+{
+    if (!m_instance)
+        m_instance = new ConnectionManager(parent);
+    return m_instance;
+}
+
+ConnectionManager::ConnectionManager(QObject *parent)
+    : QObject(parent)
+    , m_usbStorage(findUsbStorage())
+{
+    copyBackgroundImage();
+    bindOrderSocket();
+    createChildren();
+    takeSharedObjects();
+    PlayerManager *player = PlayerManager::getInstance();
+
+    connectNetworkFacade();
+    connectBoardLink(player);
+
+    startTcpService();
+}
+
+QStorageInfo ConnectionManager::findUsbStorage()
+{
+    const QStorageInfo root = QStorageInfo::root();
+    for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
+        if (volume.name() != QLatin1String(stickLabel))
+            continue;
+        if (volume == root || volume.device() == root.device())
+            continue;
+        return volume;
+    }
+    return QStorageInfo();
+}
+
+void ConnectionManager::copyBackgroundImage()
+{
+    const QString image = QString::fromLatin1(backgroundImagePath);
+    if (!QFile::exists(image))
+        return;
+    QFile::remove(QString::fromLatin1(backgroundCopyPath));
+    QFile::copy(image, QString::fromLatin1(backgroundCopyPath));
+}
+
+// A failed bind leaves the order service absent; the rest of the hub works without it.
+bool ConnectionManager::bindOrderSocket()
+{
+    m_setSocket = new QUdpSocket(this);
+    return m_setSocket->bind(QHostAddress::Any, orderSocketPort);
+}
+
+void ConnectionManager::createChildren()
+{
+    m_dmxSerialPort = new DmxSerialPort(this);
+    m_udpSocket = new UdpSocket(this);
+    m_tcpServer = new TcpServer(this);
+    m_udpControl = new UdpControl(this);
+    m_playerFiles = new PlayerFiles(this);
+}
+
+void ConnectionManager::takeSharedObjects()
+{
+    m_systemManager = SystemManager::getInstance();
+    m_authorizeUser = m_systemManager->authorizeUser();
+    m_network = m_systemManager->network();
+}
+
+void ConnectionManager::connectNetworkFacade()
+{
+    connect(m_network, &Network::networkRefreshed, this, &ConnectionManager::onNetworkRefreshed);
+}
+
+void ConnectionManager::connectBoardLink(PlayerManager *player)
+{
+    connect(player, &PlayerManager::initialized, m_dmxSerialPort, &DmxSerialPort::open);
+    connect(m_dmxSerialPort, &DmxSerialPort::communicationInitialized,
+            this, &ConnectionManager::onCommunicationInitialized);
+    connectTransportToPlayer(m_dmxSerialPort, player);
+}
+
+// The player lives in its worker thread: commands reach it queued, one at a time in arrival order.
+// The 16-bit values are widened to int unchanged.
+template <class Source>
+void ConnectionManager::connectTransportToPlayer(Source *source, PlayerManager *player)
+{
+    connect(source, &Source::play, player, &PlayerManager::play, Qt::QueuedConnection);
+    connect(source, &Source::setTrack, player, &PlayerManager::setTrack, Qt::QueuedConnection);
+    connect(source, &Source::pause, player, &PlayerManager::pause, Qt::QueuedConnection);
+    connect(source, &Source::stop, player, &PlayerManager::stop, Qt::QueuedConnection);
+    connect(source, &Source::setLeftVolume, player, &PlayerManager::setVolume, Qt::QueuedConnection);
+    connect(source, &Source::setMode, player, &PlayerManager::setMode, Qt::QueuedConnection);
+    connect(source, &Source::setDmxSignal, player, &PlayerManager::isDmx, Qt::QueuedConnection);
+}
+
+void ConnectionManager::onCommunicationInitialized(bool ok)
+{
+    qDebug() << "Dmx serial port is opened:" << ok;
+    if (!ok) {
+        // The next attempt comes with the player's next initialized(), after a reconnection.
+        qDebug() << "Cannot initialized DMX";
+        return;
+    }
+    QTimer::singleShot(linkReadyDelayMs, this, &ConnectionManager::onLinkReady);
+}
+
+void ConnectionManager::onLinkReady()
+{
+    if (m_systemManager->udpControl()) {
+        m_udpControl->setPort(quint16(m_systemManager->udpPort()));
+        m_dmxSerialPort->setEnabled(false);
+        return;
+    }
+    m_dmxSerialPort->setEnabled(true);
+    if (!m_dmxSerialPort->channelSet())
+        sendChannel();
+}
+
+void ConnectionManager::sendChannel()
+{
+    const uint channel = m_systemManager->dmxChannel();
+    qDebug() << "Attempt to set channel:" << channel;
+    // The board counts addresses from 0; channel 0 therefore goes out as 0xFFFF.
+    m_dmxSerialPort->send(DmxOrder(CMD_DMX_ADDR, uint16_t(channel - 1)).toBytes());
+    emit connError(tr("Channel"), tr("Set channel to %1").arg(channel), channelNoticeMs);
+}
+
+void ConnectionManager::onNetworkRefreshed()
+{
+    sendTcpResponse(TcpProtocol::RespNetworkApplied);
+    // The delay lets the reply leave the socket before the machine goes down.
+    QTimer::singleShot(rebootDelayMs, this, [this] {
+        m_systemManager->flushNetworkService();
+        m_systemManager->reloadNetworkServices();
+        m_systemManager->rebootSystem();
+    });
+}
+
+void ConnectionManager::sendTcpResponse(uint8_t cmd)
+{
+    qDebug() << "Send response:" << int(cmd);
+    m_tcpServer->send(TcpProtocol::responseReply(cmd, m_systemManager->serialNumber().toUtf8()));
+}
+
+void ConnectionManager::startTcpService()
+{
+    qDebug() << "TCP server is listening:" << m_tcpServer->listen();
+}

@@ -1,0 +1,75 @@
+#pragma once
+// The hub of the daemon: creates the device-side services, wires every command to the player,
+// brings up the DMX board link and puts the hub's notices on the television.
+
+#include <QObject>
+#include <QStorageInfo>
+#include <QString>
+#include <cstdint>
+
+class QUdpSocket;
+class UdpSocket;
+class TcpServer;
+class DmxSerialPort;
+class UdpControl;
+class AuthorizeUser;
+class Network;
+class SystemManager;
+class PlayerFiles;
+class PlayerManager;
+
+class ConnectionManager : public QObject
+{
+    Q_OBJECT
+public:
+    static ConnectionManager *getInstance(QObject *parent = nullptr);
+
+    static constexpr quint16 orderSocketPort = 50555;
+    static constexpr const char *stickLabel = "ZR605";
+    static constexpr const char *backgroundImagePath = "/media/ZR605/SKINDEFAULT.jpg";
+    static constexpr const char *backgroundCopyPath = "/cfg/background";
+    static constexpr int linkReadyDelayMs = 3000;
+    static constexpr int channelNoticeMs = 3000;
+    static constexpr int rebootDelayMs = 100;
+
+signals:
+    void connError(QString title, QString _errorstr, int duration = 2000);
+    void networkReloaded();
+
+private slots:
+    void sendChannel();
+    void sendTcpResponse(uint8_t cmd);
+
+private:
+    explicit ConnectionManager(QObject *parent);
+
+    static QStorageInfo findUsbStorage();
+    static void copyBackgroundImage();
+    bool bindOrderSocket();
+    void createChildren();
+    void takeSharedObjects();
+
+    // Wiring, one function per group of rows, called in the order of the wiring table.
+    void connectNetworkFacade();
+    void connectBoardLink(PlayerManager *player);
+    template <class Source>
+    void connectTransportToPlayer(Source *source, PlayerManager *player);
+
+    void onCommunicationInitialized(bool ok);
+    void onLinkReady();
+    void onNetworkRefreshed();
+    void startTcpService();
+
+    static ConnectionManager *m_instance;
+
+    QUdpSocket *m_setSocket = nullptr;
+    UdpSocket *m_udpSocket = nullptr;
+    TcpServer *m_tcpServer = nullptr;
+    DmxSerialPort *m_dmxSerialPort = nullptr;
+    UdpControl *m_udpControl = nullptr;
+    AuthorizeUser *m_authorizeUser = nullptr;
+    Network *m_network = nullptr;
+    SystemManager *m_systemManager = nullptr;
+    PlayerFiles *m_playerFiles = nullptr;
+    QStorageInfo m_usbStorage;
+};

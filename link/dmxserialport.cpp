@@ -1,0 +1,182 @@
+#include "link/dmxserialport.h"
+
+#include "link/dmxorder.h"
+
+#include <QDebug>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+namespace {
+const QString Pi3Device = QStringLiteral("/dev/ttyS0");
+const QString Pi2Device = QStringLiteral("/dev/ttyAMA0");
+}
+
+DmxSerialPort::DmxSerialPort(QObject *parent)
+    : QObject(parent)
+{
+    // Lets spies and queued string-based connections carry the 16-bit arguments.
+    qRegisterMetaType<uint16_t>("uint16_t");
+    const QString device = findDevice();
+    if (device.isEmpty())
+        return;
+    m_serialPort = new QSerialPort(device, this);
+    connect(m_serialPort, &QSerialPort::readyRead, this, &DmxSerialPort::onReadyRead);
+}
+
+QString DmxSerialPort::findDevice()
+{
+    QStringList locations;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        locations << info.systemLocation();
+    if (locations.contains(Pi3Device)) {
+        qDebug() << "dmx: RPI3";
+        return Pi3Device;
+    }
+    if (locations.contains(Pi2Device)) {
+        qDebug() << "dmx: RPI2";
+        return Pi2Device;
+    }
+    return QString();
+}
+
+bool DmxSerialPort::open()
+{
+    if (!m_serialPort) {
+        emit communicationInitialized(false);
+        return false;
+    }
+    if (m_serialPort->isOpen()) {
+        qDebug() << "dmx: serial port already opened!";
+        return true;
+    }
+    if (!m_serialPort->open(QIODevice::ReadWrite)) {
+        qDebug() << "dmx: cannot open serial port:" << m_serialPort->portName()
+                 << m_serialPort->errorString();
+        emit communicationInitialized(false);
+        return false;
+    }
+    qDebug() << "dmx: serial port opened";
+    m_serialPort->clear(QSerialPort::Input);
+    m_serialPort->readAll();
+    configureLine();
+    send(DmxOrder(CMD_RESET, 0).toBytes());
+    emit communicationInitialized(true);
+    return true;
+}
+
+void DmxSerialPort::configureLine()
+{
+    m_serialPort->setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
+    m_serialPort->setParity(QSerialPort::NoParity);
+    m_serialPort->setDataBits(QSerialPort::Data8);
+    m_serialPort->setStopBits(QSerialPort::OneStop);
+}
+
+void DmxSerialPort::send(const QByteArray &data)
+{
+    if (!m_serialPort || !m_serialPort->isOpen())
+        return;
+    const qint64 written = m_serialPort->write(data);
+    m_serialPort->flush();
+    qDebug() << "dmx: send" << written << "bytes";
+}
+
+bool DmxSerialPort::enabled() const
+{
+    return m_enabled;
+}
+
+void DmxSerialPort::setEnabled(bool enabled)
+{
+    m_enabled = enabled;
+}
+
+bool DmxSerialPort::channelSet() const
+{
+    return m_channelSet;
+}
+
+void DmxSerialPort::setChannelSet(bool channelSet)
+{
+    m_channelSet = channelSet;
+}
+
+void DmxSerialPort::onReadyRead()
+{
+    // While disabled the bytes stay in the port's buffer for the next notification.
+    if (!m_enabled)
+        return;
+    const QList<QByteArray> frames = DmxFrame::cut(m_readBuffer, m_serialPort->readAll());
+    for (const QByteArray &frame : frames)
+        parseFrame(frame);
+}
+
+void DmxSerialPort::parseFrame(const QByteArray &frame)
+{
+    const DmxOrder order = DmxOrder::fromBytes(frame);
+    if (!order.hasFrameMarks())
+        return;
+    qDebug() << "dmx: read command" << int(order.command());
+    if (order.command() < CMD_STOP || order.command() > CMD_DMX_ADDR)
+        return;
+    if (dispatch(order.command(), order.argument()))
+        send(frame);
+}
+
+// Returns whether the board expects the frame echoed back as acknowledgement.
+bool DmxSerialPort::dispatch(uint8_t command, uint16_t value)
+{
+    switch (command) {
+    case CMD_STOP:
+        qDebug() << "dmx: stop";
+        emit stop();
+        break;
+    case CMD_PLAY:
+        qDebug() << "dmx: play";
+        emit play();
+        break;
+    case CMD_PAUSE:
+        qDebug() << "dmx: pause";
+        emit pause();
+        break;
+    case CMD_MOVIE_NBR:
+        qDebug() << "dmx: set track:" << value;
+        emit setTrack(value);
+        break;
+    case CMD_MODE:
+        qDebug() << "dmx: set mode:" << value;
+        emit setMode(value);
+        break;
+    case CMD_VOLUME_LEFT:
+        qDebug() << "dmx: set volume (L):" << value;
+        emit setLeftVolume(value);
+        break;
+    case CMD_VOLUME_RIGHT:
+        qDebug() << "dmx: set volume (R):" << value;
+        emit setRightVolume(value);
+        break;
+    case CMD_BASS_LEVEL:
+        qDebug() << "dmx: set bass:" << value;
+        emit setBass(value);
+        break;
+    case CMD_TREBLE_LEVEL:
+        qDebug() << "dmx: set treble:" << value;
+        emit setTreble(value);
+        break;
+    case CMD_NO_SIGNAL:
+        qDebug() << "dmx: signal:" << (value != 0);
+        emit setDmxSignal(value == 1);
+        break;
+    case CMD_SERIAL:
+        qDebug() << "dmx: serial";
+        break;
+    case CMD_RESET:
+        qDebug() << "dmx: reset";
+        break;
+    case CMD_DMX_ADDR:
+        qDebug() << "dmx: address set";
+        m_channelSet = true;
+        return false;
+    }
+    return true;
+}
