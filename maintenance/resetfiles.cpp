@@ -1,9 +1,22 @@
 #include "maintenance/resetfiles.h"
 
+#include "link/authorizeuser.h"
+#include "maintenance/filecrypt.h"
+#include "system/network.h"
+#include "system/systemmanager.h"
+
 #include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+
+namespace {
+const QString networkReset = QStringLiteral("network");
+const QString passwordReset = QStringLiteral("password");
+}
 
 ResetFiles::ResetFiles(QObject *parent)
-    : QObject(parent)
+    : QObject(parent), m_fileCrypt(new FileCrypt(this))
 {
 }
 
@@ -17,10 +30,87 @@ void ResetFiles::setAuthorizeUser(AuthorizeUser *authorizeUser)
     m_authorizeUser = authorizeUser;
 }
 
-// Placeholder: refuses every file until the reset-file decoding is in place, so the stick keeps
-// the file and the device does not reboot.
 bool ResetFiles::doReset(const QByteArray &bytes) const
 {
-    qDebug() << "Reset file handling not available, ignoring" << bytes.size() << "bytes";
-    return false;
+    if (bytes.size() > maxFileSize) {
+        qDebug() << "Reset file too large:" << bytes.size() << "bytes";
+        return false;
+    }
+    const QByteArray decrypted = m_fileCrypt->decrypt(bytes);
+    if (decrypted.isEmpty())
+        return false;
+
+    const QByteArray text = removePadding(decrypted);
+    qDebug() << "JSON content:" << text;
+
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError) {
+        qDebug() << "JSON parse failed:" << error.errorString() << "at:" << error.offset;
+        return false;
+    }
+    return parseCmd(parseJson(document));
+}
+
+QByteArray ResetFiles::removePadding(const QByteArray &bytes) const
+{
+    QByteArray text = bytes;
+    text.replace('\0', QByteArray());
+    return text;
+}
+
+ResetFiles::Commands ResetFiles::parseJson(const QJsonDocument &document) const
+{
+    const QJsonObject object = document.object();
+    int command = CmdNone;
+    if (object.value(networkReset) == QJsonValue(true))
+        command |= CmdNetwork;
+    if (object.value(passwordReset) == QJsonValue(true))
+        command |= CmdPassword;
+    return Commands(command);
+}
+
+bool ResetFiles::parseCmd(Commands command) const
+{
+    switch (command) {
+    case CmdPassword:
+        resetPassword();
+        break;
+    case CmdAll:
+        resetDeviceName();
+        resetPassword();
+        resetNetwork();
+        break;
+    case CmdNetwork:
+        resetNetwork();
+        break;
+    default:
+        return false;
+    }
+    qDebug() << "Reset done!";
+    return true;
+}
+
+void ResetFiles::resetNetwork() const
+{
+    qDebug() << "Reset network...";
+    if (!m_network)
+        return;
+    m_network->setDhcp(true);
+    m_network->syncNetworkFile();
+    m_network->reloadNetwork();
+}
+
+void ResetFiles::resetPassword() const
+{
+    qDebug() << "Reset password...";
+    if (m_authorizeUser)
+        m_authorizeUser->restoreDefaultPassword();
+}
+
+void ResetFiles::resetDeviceName() const
+{
+    QSettings settings(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("NAME"), QStringLiteral("ZR605"));
+    settings.sync();
 }
