@@ -69,14 +69,16 @@ void UdpControl::checkNetworkControl(const QByteArray &payload)
         m_lastPayload = payload;
         return;
     }
-    if (payload.size() == 4) {
-        for (int level = ControlDatagram::StateLevel; level <= ControlDatagram::VolumeLevel; ++level) {
-            const auto which = ControlDatagram::Level(level);
-            const int now = ControlDatagram::mapLevel(which, ControlDatagram::level(payload, which));
-            const int before = ControlDatagram::mapLevel(which, ControlDatagram::level(m_lastPayload, which));
-            if (now != before)
-                emitLevel(level, now);
-        }
+    // Levels of a payload of another size are not acted on; keeping it as the reference would
+    // hide their changes from the next well-formed datagram, losing those commands for good.
+    if (payload.size() != 4)
+        return;
+    for (int level = ControlDatagram::StateLevel; level <= ControlDatagram::VolumeLevel; ++level) {
+        const auto which = ControlDatagram::Level(level);
+        const int now = ControlDatagram::mapLevel(which, ControlDatagram::level(payload, which));
+        const int before = ControlDatagram::mapLevel(which, ControlDatagram::level(m_lastPayload, which));
+        if (now != before)
+            emitLevel(level, now);
     }
     m_lastPayload = payload;
 }
