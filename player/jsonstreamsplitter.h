@@ -1,0 +1,36 @@
+#ifndef JSONSTREAMSPLITTER_H
+#define JSONSTREAMSPLITTER_H
+
+#include <QByteArray>
+#include <QList>
+
+// Cuts a byte stream of back-to-back JSON objects or arrays (no delimiter, any
+// split over reads) into complete values, keeping an incomplete tail for the next read.
+class JsonStreamSplitter
+{
+public:
+    // A value growing past this size is dropped; the stream resumes after its end.
+    static constexpr int maxValueSize = 1024 * 1024;
+
+    // Appends bytes and returns every value completed by them, in stream order.
+    QList<QByteArray> feed(const QByteArray &bytes);
+    void reset();
+
+    int pendingSize() const { return m_pending.size(); }
+    int droppedValues() const { return m_droppedValues; }
+    int skippedBytes() const { return m_skippedBytes; }
+
+private:
+    void finishValue(const QByteArray &bytes, int from, int to, QList<QByteArray> &out);
+    void keepTail(const QByteArray &bytes, int from);
+
+    QByteArray m_pending;
+    int m_depth = 0;
+    bool m_inString = false;
+    bool m_escaped = false;
+    bool m_discarding = false;
+    int m_droppedValues = 0;
+    int m_skippedBytes = 0;
+};
+
+#endif // JSONSTREAMSPLITTER_H

@@ -1,0 +1,22 @@
+#ifndef MEDIACENTREREQUESTS_H
+#define MEDIACENTREREQUESTS_H
+
+#include <QString>
+
+// The JSON-RPC requests the player sends to the media centre, byte for byte as the
+// media centre has always received them, with every text value escaped as a JSON string.
+class MediaCentreRequests
+{
+public:
+    static QString notification(const QString &title, const QString &message, int displayTimeMs);
+    static QString volume(int volume);
+    static QString pause(int playerId);
+    static QString resume(int playerId);
+    static QString stop(int playerId);
+    static QString open(const QString &path);
+
+    // The contents of a JSON string literal for text, without the surrounding quotes.
+    static QString escaped(const QString &text);
+};
+
+#endif // MEDIACENTREREQUESTS_H

@@ -1,0 +1,95 @@
+// A stand-in for the media centre's JSON-RPC TCP service on 127.0.0.1:9999: records every
+// request with its arrival time, answers like the real one and pushes notifications.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "player/jsonstreamsplitter.h"
+
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+
+class FakeMediaCentre : public QObject
+{
+    Q_OBJECT
+public:
+    struct Request {
+        QByteArray raw;   // the bytes of one JSON value as cut from the stream
+        QJsonObject json; // empty when the bytes did not parse
+        bool valid = false;
+        qint64 atNs = 0; // arrival, on the clock of elapsedNs()
+        QString method() const { return json.value(QStringLiteral("method")).toString(); }
+        QJsonObject params() const { return json.value(QStringLiteral("params")).toObject(); }
+        qint64 atMs() const { return atNs / 1000000; }
+    };
+
+    explicit FakeMediaCentre(QObject *parent = nullptr);
+    ~FakeMediaCentre() override;
+
+    bool listen(quint16 port = 9999);
+    // Stops listening and closes every client link, as when the media centre quits.
+    void close();
+    // Closes the links but keeps listening, as when the media centre drops its clients.
+    void dropClients();
+    bool isListening() const;
+    int clientCount() const;
+    int connectionsAccepted() const { return m_connectionsAccepted; }
+
+    QList<Request> requests() const { return m_requests; }
+    // Only the requests whose "method" equals `method`.
+    QList<Request> requests(const QString &method) const;
+    // The requests other than notifications: what playback control sent.
+    QList<Request> transportRequests() const;
+    void clearRequests() { m_requests.clear(); }
+    qint64 elapsedNs() const { return m_clock.nsecsElapsed(); }
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+
+    // Writes bytes to every client as one write (several messages may be glued together).
+    void push(const QByteArray &bytes);
+    static QByteArray onPlay(int playerId);
+    // playerId < 0 leaves out the "player" key, as for audio and video.
+    static QByteArray onStop(bool end, int playerId = -1);
+    static QByteArray notification(const QString &method, const QJsonObject &data);
+
+    // Playback simulation: after Player.Open announce OnPlay (player 0 audio, 1 video,
+    // 2 picture by file extension), after Player.Stop announce OnStop, and when
+    // autoEndMs > 0 end audio and video by themselves after that time.
+    void setSimulatePlayback(bool on) { m_simulate = on; }
+    void setAutoEndMs(int ms) { m_autoEndMs = ms; }
+    static int playerIdForFile(const QString &file);
+
+signals:
+    void clientConnected();
+    void requestReceived(const FakeMediaCentre::Request &request);
+    // Emitted by the playback simulation for what a television would show.
+    void itemStarted(const QString &file, int playerId);
+    void itemEnded(const QString &file, bool end);
+
+private:
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *client);
+    void handle(QTcpSocket *client, Request request);
+    QByteArray answerFor(const Request &request) const;
+    void simulate(const Request &request);
+    void startItem(const QString &file);
+    void stopItem(bool end);
+
+    QTcpServer *m_server = nullptr;
+    QList<QTcpSocket *> m_clients;
+    QHash<QTcpSocket *, JsonStreamSplitter> m_splitters;
+    QList<Request> m_requests;
+    QElapsedTimer m_clock;
+    int m_connectionsAccepted = 0;
+
+    bool m_simulate = false;
+    int m_autoEndMs = 0;
+    QString m_currentFile;
+    int m_currentPlayer = -1;
+    QTimer *m_endTimer = nullptr;
+};
