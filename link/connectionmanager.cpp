@@ -2,10 +2,14 @@
 
 #include "link/authorizeuser.h"
 #include "link/dmxorder.h"
+#include "link/deviceinfo.h"
+#include "link/discoveryrecord.h"
 #include "link/dmxserialport.h"
+#include "link/serialorder.h"
 #include "link/tcpprotocol.h"
 #include "link/tcpserver.h"
 #include "link/udpcontrol.h"
+#include "link/udppacket.h"
 #include "link/udpsocket.h"
 #include "maintenance/playerfiles.h"
 #include "player/playermanager.h"
@@ -14,6 +18,8 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QNetworkDatagram>
+#include <QSettings>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -31,13 +37,15 @@ ConnectionManager::ConnectionManager(QObject *parent)
     , m_usbStorage(findUsbStorage())
 {
     copyBackgroundImage();
-    bindOrderSocket();
+    const bool orderSocketBound = bindOrderSocket();
     createChildren();
     takeSharedObjects();
     PlayerManager *player = PlayerManager::getInstance();
 
+    connectUdpServices(orderSocketBound);
     connectNetworkFacade();
     connectBoardLink(player);
+    connectTransportToPlayer(m_udpControl, player);
 
     startTcpService();
 }
@@ -166,4 +174,83 @@ void ConnectionManager::sendTcpResponse(uint8_t cmd)
 void ConnectionManager::startTcpService()
 {
     qDebug() << "TCP server is listening:" << m_tcpServer->listen();
+}
+
+namespace {
+
+const char *const stickConfigPath = "/media/ZR605/config.ini";
+constexpr int serialNoticeMs = 7000;
+
+// Order replies leave from a fresh socket on a port the system picks, as the tool expects.
+void sendOrderReply(const QByteArray &frame, const QHostAddress &address, quint16 port)
+{
+    QUdpSocket socket;
+    socket.writeDatagram(frame, address, port);
+}
+
+} // namespace
+
+void ConnectionManager::connectUdpServices(bool orderSocketBound)
+{
+    if (orderSocketBound)
+        connect(m_setSocket, &QUdpSocket::readyRead, this, &ConnectionManager::readFromSetSocket);
+    connect(m_udpSocket, &UdpSocket::deviceDiscovered, this, &ConnectionManager::sendInitialData);
+}
+
+void ConnectionManager::sendInitialData()
+{
+    DiscoveryRecord record;
+    record.deviceName = m_systemManager->deviceName();
+    record.serialNumber = m_systemManager->serialNumber();
+    record.channel = m_systemManager->dmxChannel();
+    m_udpSocket->sendPackage(record.toBytes());
+}
+
+void ConnectionManager::readFromSetSocket()
+{
+    while (m_setSocket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_setSocket->receiveDatagram();
+        udp_packet packet;
+        if (udp_packet::parse(datagram.data(), &packet))
+            doNetworkOrder(packet, datagram.senderAddress(), quint16(datagram.senderPort()));
+    }
+}
+
+void ConnectionManager::doNetworkOrder(const udp_packet &packet, const QHostAddress &address, quint16 port)
+{
+    switch (packet.header.type) {
+    case udp_packet::TypeSearch:
+        qDebug() << "Search received";
+        sendSearchInfo(address, port);
+        break;
+    case udp_packet::TypeSetSerial:
+        qDebug() << "set serial";
+        setSerialNumber(packet.payload);
+        sendAck(address, port);
+        break;
+    default:
+        break;
+    }
+}
+
+void ConnectionManager::sendSearchInfo(const QHostAddress &address, quint16 port)
+{
+    const qint64 storageSize = m_usbStorage.isValid() ? m_usbStorage.bytesTotal() : -1;
+    const DeviceInfo info = DeviceInfo::fromSettings(QString::fromLatin1(SystemManager::settingsFilePath),
+                                                     QString::fromLatin1(stickConfigPath), storageSize);
+    sendOrderReply(udp_packet::buildUdpPacketFrame(udp_packet::TypeSearch, 0, 0, 0, info.toBytes()), address, port);
+}
+
+void ConnectionManager::sendAck(const QHostAddress &address, quint16 port)
+{
+    sendOrderReply(udp_packet::buildUdpPacketFrame(udp_packet::TypeAck, 0, 0, 0, QByteArray()), address, port);
+}
+
+void ConnectionManager::setSerialNumber(const QByteArray &payload)
+{
+    const quint32 serial = SerialOrder::serial(payload);
+    qDebug() << "Set serial: " << serial;
+    QSettings settings(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
+    emit connError(tr("Numer seryjny"), QStringLiteral("Ustawiono numer seryjny: %1").arg(serial), serialNoticeMs);
+    settings.setValue(QStringLiteral("SN"), serial);
 }

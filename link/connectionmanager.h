@@ -7,7 +7,9 @@
 #include <QString>
 #include <cstdint>
 
+class QHostAddress;
 class QUdpSocket;
+class udp_packet;
 class UdpSocket;
 class TcpServer;
 class DmxSerialPort;
@@ -38,6 +40,8 @@ signals:
 
 private slots:
     void sendChannel();
+    void sendInitialData();
+    void readFromSetSocket();
     void sendTcpResponse(uint8_t cmd);
 
 private:
@@ -59,6 +63,13 @@ private:
     void onLinkReady();
     void onNetworkRefreshed();
     void startTcpService();
+
+    // Discovery and the network orders of the configuration tool.
+    void connectUdpServices(bool orderSocketBound);
+    void doNetworkOrder(const udp_packet &packet, const QHostAddress &address, quint16 port);
+    void sendSearchInfo(const QHostAddress &address, quint16 port);
+    void sendAck(const QHostAddress &address, quint16 port);
+    void setSerialNumber(const QByteArray &payload);
 
     static ConnectionManager *m_instance;
 
