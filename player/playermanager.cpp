@@ -1,0 +1,497 @@
+#include "player/playermanager.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <limits>
+
+#include "maintenance/playerusbstickmanager.h"
+#include "player/mediacentrerequests.h"
+
+PlayerManager *PlayerManager::inst = nullptr;
+
+namespace {
+const QString emptyEntry = QStringLiteral("Empty");
+const QString configFileName = QStringLiteral("/config.ini");
+constexpr int maxPlaylistSize = 65536;
+constexpr int linkRetryMs = 1000;
+constexpr int startSequenceMs = 2000;
+constexpr int versionNoticeMs = 8000;
+constexpr int coalesceMs = 500;
+constexpr int breakImageToEndMs = 100;
+constexpr int emptySkipMs = 500;
+constexpr int pausedPictureSkipMs = 10;
+constexpr int monitorSwitchMs = 300;
+constexpr int standbyPlayMs = 1000;
+constexpr int writeWaitMs = 1000;
+}
+
+PlayerManager::PlayerManager(QObject *parent)
+    : QObject(parent)
+    , shuffleGenerator(QRandomGenerator::securelySeeded())
+{
+    qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
+
+    imageTimer = new QTimer(this);
+    volumeTimer = new QTimer(this);
+    trackTimer = new QTimer(this);
+    volumeTimer->setSingleShot(true);
+    trackTimer->setSingleShot(true);
+    connect(volumeTimer, &QTimer::timeout, this, &PlayerManager::updateVolume);
+    connect(imageTimer, &QTimer::timeout, this, &PlayerManager::breakImage);
+    connect(trackTimer, &QTimer::timeout, this, &PlayerManager::playNewTrack);
+
+    // No parent here: the watcher belongs to the main thread and must not move with
+    // this object into the worker thread, nor die with a test's player instance.
+    usbStickManager = PlayerUsbStickManager::getInstance(nullptr);
+    const bool found = usbStickManager->findUsbStick();
+    qDebug() << "pendrive found:" << found;
+    usbStorage = usbStickManager->usbStick();
+    readPlaylist();
+    usbStickManager->watchPendriveContent();
+
+    socket = new QTcpSocket(this);
+    connect(this, &PlayerManager::sendCmd, this, &PlayerManager::sendToPlayer);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::connected, this, &PlayerManager::connectedToPlayer);
+    connect(socket, &QTcpSocket::readyRead, this, &PlayerManager::readFromSocket);
+    connect(socket, &QTcpSocket::errorOccurred, this, &PlayerManager::socketError);
+    connect(this, &PlayerManager::newDataFromPlayer, this, &PlayerManager::recognizeAnswer);
+}
+
+PlayerManager *PlayerManager::getInstance(QObject *parent)
+{
+    if (!inst)
+        inst = new PlayerManager(parent);
+    return inst;
+}
+
+// ---- link -------------------------------------------------------------------
+
+void PlayerManager::connectToPlayer()
+{
+    // A second request while an attempt is under way would only draw a socket warning.
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        return;
+    qDebug() << "connect to player";
+    socket->connectToHost(QHostAddress(QHostAddress::LocalHost), mediaCentrePort, QIODevice::ReadWrite);
+}
+
+void PlayerManager::connectedToPlayer()
+{
+    // The option only reaches a socket that exists, so it is set again on every connection.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    splitter.reset();
+    QTimer::singleShot(startSequenceMs, this, &PlayerManager::runStartSequence);
+}
+
+void PlayerManager::runStartSequence()
+{
+    initPlayer();
+    QTimer::singleShot(versionNoticeMs, this, &PlayerManager::showVersion);
+    checkForUpdates();
+    emit initialized();
+}
+
+void PlayerManager::showVersion()
+{
+    sendToPlayer(MediaCentreRequests::notification(tr("Version"), QCoreApplication::applicationVersion(), 6000));
+}
+
+void PlayerManager::checkForUpdates()
+{
+    // Seam for the software update from the stick, run after every connection.
+}
+
+void PlayerManager::socketError(QAbstractSocket::SocketError _error)
+{
+    switch (_error) {
+    case QAbstractSocket::ConnectionRefusedError:
+    case QAbstractSocket::RemoteHostClosedError:
+    case QAbstractSocket::NetworkError:
+        // abort() rather than a graceful close: a socket left closing would refuse the retry.
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            socket->abort();
+        QTimer::singleShot(linkRetryMs, this, &PlayerManager::connectToPlayer);
+        break;
+    default:
+        qDebug() << "Socket error:" << _error;
+        break;
+    }
+}
+
+bool PlayerManager::send(const QString &cmd)
+{
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    sending = true;
+    socket->write(cmd.toUtf8());
+    socket->waitForBytesWritten(writeWaitMs);
+    sending = false;
+    return true;
+}
+
+void PlayerManager::sendToPlayer(QString cmd)
+{
+    if (!send(cmd))
+        send(cmd);
+}
+
+void PlayerManager::readFromSocket()
+{
+    // Waiting for a write can deliver readyRead inside send(); handling a message there
+    // would run a track change in the middle of another, so it waits for the event loop.
+    if (sending) {
+        if (!readDeferred) {
+            readDeferred = true;
+            QMetaObject::invokeMethod(this, &PlayerManager::readFromSocket, Qt::QueuedConnection);
+        }
+        return;
+    }
+    readDeferred = false;
+    const int droppedBefore = splitter.droppedValues();
+    const QList<QByteArray> messages = splitter.feed(socket->readAll());
+    if (splitter.droppedValues() != droppedBefore)
+        qDebug() << "oversized message from player dropped";
+    for (const QByteArray &message : messages)
+        emit newDataFromPlayer(message);
+}
+
+void PlayerManager::recognizeAnswer(QByteArray data)
+{
+    const QJsonObject message = QJsonDocument::fromJson(data).object();
+    const QJsonValue method = message.value(QStringLiteral("method"));
+    if (!method.isString())
+        return;
+    const QJsonValue eventData = message.value(QStringLiteral("params"))[QStringLiteral("data")];
+    if (method.toString() == QLatin1String("Player.OnStop")) {
+        const bool ended = eventData[QStringLiteral("end")].toBool(false);
+        if (ended && playState != Stopped && playerId != picturePlayerId)
+            onTrackEnd();
+    } else if (method.toString() == QLatin1String("Player.OnPlay")) {
+        playerId = eventData[QStringLiteral("player")][QStringLiteral("playerid")].toInt(0);
+        if (playerId == picturePlayerId && playMode != LoopSingle)
+            imageTimer->start(imageInterval);
+    }
+}
+
+// ---- notices and monitor ----------------------------------------------------
+
+void PlayerManager::showMessage(QString title, QString info, int msduration)
+{
+    sendToPlayer(MediaCentreRequests::notification(title, info, msduration));
+}
+
+void PlayerManager::showInfo(QString title, QString info, int msduration)
+{
+    if (showOsd)
+        showMessage(title, info, msduration);
+}
+
+void PlayerManager::switchMonitor(bool on)
+{
+    const QString command = on ? QStringLiteral("vcgencmd display_power 1")
+                               : QStringLiteral("vcgencmd display_power 0");
+    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command});
+}
+
+void PlayerManager::turnOnMonitor()
+{
+    switchMonitor(true);
+}
+
+void PlayerManager::turnOffMonitor()
+{
+    switchMonitor(false);
+}
+
+// ---- configuration ----------------------------------------------------------
+
+QString PlayerManager::stickRoot() const
+{
+    return usbStorage.isValid() ? usbStorage.rootPath() : QString();
+}
+
+void PlayerManager::readPlaylist()
+{
+    if (!usbStorage.isValid())
+        return;
+    QSettings config(stickRoot() + configFileName, QSettings::IniFormat);
+    if (config.status() != QSettings::NoError)
+        return;
+    const int size = qMin(config.beginReadArray(QStringLiteral("playlist")), maxPlaylistSize);
+    for (int i = 0; i < size; ++i) {
+        config.setArrayIndex(i);
+        const QString track = config.value(QStringLiteral("track"), emptyEntry).toString();
+        trackList << (QFileInfo(stickRoot() + QLatin1Char('/') + track).isFile() ? track : emptyEntry);
+    }
+    config.endArray();
+}
+
+void PlayerManager::initPlayer()
+{
+    const QString path = stickRoot() + configFileName;
+    if (!QFileInfo::exists(path)) {
+        showInfo(tr("Config error"), tr("Config file doesn'n exist!"), 1500);
+        return;
+    }
+    QSettings config(path, QSettings::IniFormat);
+    if (config.status() != QSettings::NoError)
+        showInfo(tr("Config"), tr("Error while loading config!"), 3000);
+
+    showOsd = config.value(QStringLiteral("showosd"), false).toBool();
+    noDmxAction = config.value(QStringLiteral("nodmxaction"), 0).toInt();
+    noDmxMode = config.value(QStringLiteral("nodmxmode"), 0).toInt();
+    noDmxVolume = config.value(QStringLiteral("nodmxvolume"), 100).toInt();
+    noDmxAction = qMax(0, noDmxAction);
+
+    noDmxTrack = config.value(QStringLiteral("nodmxtrack"), 0).toInt() - 1;
+    showInfo(QStringLiteral("No dmx track"), QString::number(noDmxTrack), 1000);
+    noDmxTrack = qMax(0, noDmxTrack);
+
+    // Bounded so that a huge number of seconds cannot wrap round to a negative interval.
+    const qint64 intervalMs = config.value(QStringLiteral("imageinterval"), 10).toLongLong() * 1000;
+    imageInterval = int(qBound<qint64>(0, intervalMs, std::numeric_limits<int>::max()));
+
+    if (config.value(QStringLiteral("language"), QStringLiteral("English")).toString() == QLatin1String("Polish")) {
+        translator.load(QStringLiteral("polish.qm"), QStringLiteral(":/translations"));
+        // Installing the same translator twice would stack it in the application.
+        if (!translatorInstalled)
+            translatorInstalled = QCoreApplication::installTranslator(&translator);
+    }
+}
+
+// ---- playback ---------------------------------------------------------------
+
+bool PlayerManager::indexValid() const
+{
+    return currentTrack >= 0 && currentTrack < trackList.size();
+}
+
+QString PlayerManager::entryPath() const
+{
+    return stickRoot() + QLatin1Char('/') + trackList.at(currentTrack);
+}
+
+void PlayerManager::startEntry(int skipDelayMs)
+{
+    if (!indexValid())
+        return;
+    const QString entry = trackList.at(currentTrack);
+    if (entry == emptyEntry && playMode >= Playlist && playMode <= Shuffle) {
+        QTimer::singleShot(skipDelayMs, this, &PlayerManager::onTrackEnd);
+        return;
+    }
+    sendToPlayer(MediaCentreRequests::stop(playerId));
+    if (entry != emptyEntry) {
+        sendToPlayer(MediaCentreRequests::open(entryPath()));
+        showInfo(tr("Play"), entry, 2000);
+    }
+}
+
+void PlayerManager::play()
+{
+    if (playState == Paused && playerId != picturePlayerId && previousState == Playing) {
+        previousState = Paused;
+        playState = Playing;
+        sendToPlayer(MediaCentreRequests::resume(playerId));
+    } else if (playState == Paused && playerId == picturePlayerId) {
+        previousState = Paused;
+        playState = Playing;
+        startEntry(pausedPictureSkipMs);
+    } else {
+        previousState = playState;
+        playState = Playing;
+        startEntry(emptySkipMs);
+    }
+}
+
+void PlayerManager::playOnly()
+{
+    if (!indexValid())
+        return;
+    qDebug() << "Play only";
+    sendToPlayer(MediaCentreRequests::stop(playerId));
+    showInfo(tr("Play"), trackList.at(currentTrack), 2000);
+    sendToPlayer(MediaCentreRequests::open(entryPath()));
+}
+
+void PlayerManager::pause()
+{
+    previousState = playState;
+    if (playState == Stopped) {
+        playState = Paused;
+        return;
+    }
+    if (playState == Playing) {
+        playState = Paused;
+        if (playerId != picturePlayerId)
+            sendToPlayer(MediaCentreRequests::pause(playerId));
+        else
+            imageTimer->stop();
+    }
+    showInfo(tr("Pause"), QString(), 1500);
+}
+
+void PlayerManager::stop()
+{
+    previousState = playState;
+    playState = Stopped;
+    imageTimer->stop();
+    sendToPlayer(MediaCentreRequests::stop(playerId));
+    currentTrack = selectedTrack;
+    showInfo(tr("Stop"), QString(), 1500);
+}
+
+void PlayerManager::setTrack(int track)
+{
+    if (!dmxPresent)
+        return;
+    selectedTrack = track;
+    currentTrack = track;
+    imageTimer->stop();
+    const bool inList = track >= 0 && track < trackList.size();
+    if (inList && playState != Stopped && !trackTimer->isActive())
+        trackTimer->start(coalesceMs);
+}
+
+void PlayerManager::playNewTrack()
+{
+    if (playState == Playing)
+        play();
+    if (playState == Paused)
+        stop();
+}
+
+void PlayerManager::setMode(int mode)
+{
+    if (!dmxPresent)
+        return;
+    playMode = mode;
+    currentTrack = selectedTrack;
+}
+
+void PlayerManager::setVolume(int vol)
+{
+    if (!dmxPresent)
+        return;
+    volume = 100 * vol / 63;
+    if (!volumeTimer->isActive())
+        volumeTimer->start(coalesceMs);
+}
+
+void PlayerManager::updateVolume()
+{
+    sendToPlayer(MediaCentreRequests::volume(volume));
+    showInfo(tr("Volume"), QString::number(volume), 1500);
+}
+
+void PlayerManager::breakImage()
+{
+    // Stopped here, not only at the track end: a short interval would otherwise fire
+    // again before the track end runs and skip an entry or flood the media centre.
+    imageTimer->stop();
+    sendToPlayer(MediaCentreRequests::stop(picturePlayerId));
+    QTimer::singleShot(breakImageToEndMs, this, &PlayerManager::onTrackEnd);
+}
+
+void PlayerManager::onTrackEnd()
+{
+    imageTimer->stop();
+    if (playState == Stopped)
+        return;
+    advanceAfterTrackEnd();
+}
+
+void PlayerManager::advanceAfterTrackEnd()
+{
+    const int size = trackList.size();
+    switch (playMode) {
+    case Single:
+        break;
+    case LoopSingle:
+        play();
+        break;
+    case Playlist:
+        if (++currentTrack < size)
+            play();
+        break;
+    case LoopPlaylist:
+        do {
+            ++currentTrack;
+        } while (currentTrack < size && trackList.at(currentTrack) == emptyEntry);
+        if (currentTrack >= size)
+            currentTrack = 0;
+        play();
+        break;
+    case Shuffle:
+        currentTrack = size > 0 ? int(shuffleGenerator.bounded(quint32(size))) : 0;
+        play();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- DMX signal -------------------------------------------------------------
+
+void PlayerManager::isDmx(bool dmxon)
+{
+    if (dmxon == dmxPresent)
+        return;
+    dmxPresent = dmxon;
+    if (dmxon)
+        onDmxReturned();
+    else
+        onDmxLost();
+}
+
+void PlayerManager::onDmxReturned()
+{
+    showInfo(QStringLiteral("DMX"), tr("DMX resume"), 1000);
+    if (noDmxAction == MonitorOff) {
+        QTimer::singleShot(monitorSwitchMs, this, &PlayerManager::turnOnMonitor);
+        return;
+    }
+    if (playState != Stopped)
+        sendToPlayer(MediaCentreRequests::stop(playerId));
+    playState = previousState;
+    currentTrack = selectedTrack;
+}
+
+void PlayerManager::onDmxLost()
+{
+    showInfo(QStringLiteral("DMX"), tr("No DMX signal"), 1500);
+    switch (noDmxAction) {
+    case StopPlayback:
+        previousState = playState;
+        if (playState != Stopped) {
+            playState = Stopped;
+            sendToPlayer(MediaCentreRequests::stop(playerId));
+        }
+        break;
+    case MonitorOff:
+        QTimer::singleShot(monitorSwitchMs, this, &PlayerManager::turnOffMonitor);
+        break;
+    case PlayStandbyTrack:
+        if (playState != Stopped)
+            sendToPlayer(MediaCentreRequests::stop(playerId));
+        previousState = playState;
+        currentTrack = noDmxTrack;
+        playMode = noDmxMode;
+        playState = Playing;
+        QTimer::singleShot(standbyPlayMs, this, &PlayerManager::play);
+        break;
+    default:
+        break;
+    }
+    sendToPlayer(MediaCentreRequests::volume(noDmxVolume));
+}

@@ -1,0 +1,114 @@
+#ifndef PLAYERMANAGER_H
+#define PLAYERMANAGER_H
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QRandomGenerator>
+#include <QStorageInfo>
+#include <QStringList>
+#include <QTranslator>
+
+#include "player/jsonstreamsplitter.h"
+
+class QTcpSocket;
+class QTimer;
+class PlayerUsbStickManager;
+
+// Drives the media centre over its JSON-RPC link: playlist, transport commands, play
+// modes, on-screen notices and the reaction to the DMX signal. Lives in a worker thread.
+class PlayerManager : public QObject
+{
+    Q_OBJECT
+public:
+    // Tests build their own instances; the daemon uses getInstance().
+    explicit PlayerManager(QObject *parent = nullptr);
+
+    static PlayerManager *getInstance(QObject *parent = nullptr);
+
+    static constexpr quint16 mediaCentrePort = 9999;
+
+signals:
+    void initialized();
+    void newDataFromPlayer(QByteArray data);
+    void sendCmd(QString cmd);
+
+public slots:
+    void setTrack(int track);
+    void setVolume(int vol);
+    void setMode(int mode);
+    void play();
+    void playOnly();
+    void pause();
+    void stop();
+    void breakImage();
+    void showInfo(QString title, QString info, int msduration = 1500);
+    void showMessage(QString title, QString info, int msduration = 1500);
+    void connectToPlayer();
+    void isDmx(bool dmxon);
+
+private slots:
+    void sendToPlayer(QString cmd);
+    void readFromSocket();
+    void initPlayer();
+    void recognizeAnswer(QByteArray data);
+    void onTrackEnd();
+    void connectedToPlayer();
+    void socketError(QAbstractSocket::SocketError _error);
+    void turnOnMonitor();
+    void turnOffMonitor();
+    void switchMonitor(bool on);
+    void updateVolume();
+    void playNewTrack();
+
+private:
+    enum PlayState { Playing = 0, Paused = 1, Stopped = 2 };
+    enum PlayMode { Single = 0, LoopSingle = 1, Playlist = 2, LoopPlaylist = 3, Shuffle = 4 };
+    enum NoDmxAction { PlayStandbyTrack = 0, StopPlayback = 1, MonitorOff = 2 };
+    static constexpr int picturePlayerId = 2;
+
+    bool send(const QString &cmd);
+    void runStartSequence();
+    void showVersion();
+    void checkForUpdates();
+    void readPlaylist();
+    QString stickRoot() const;
+    QString entryPath() const;
+    bool indexValid() const;
+    void startEntry(int skipDelayMs);
+    void advanceAfterTrackEnd();
+    void onDmxReturned();
+    void onDmxLost();
+
+    QTcpSocket *socket = nullptr;
+    QStringList trackList;
+    QStorageInfo usbStorage;
+    QTranslator translator;
+    int playMode = 0;
+    int volume = 100;
+    int selectedTrack = 0;
+    int currentTrack = 0;
+    int playState = 2;
+    int previousState = 2;
+    int playerId = 0;
+    int imageInterval = 5000;
+    int noDmxAction = 0;
+    int noDmxMode = 0;
+    int noDmxTrack = 0;
+    int noDmxVolume = 100;
+    bool showOsd = false;
+    bool dmxPresent = true;
+    QTimer *imageTimer = nullptr;
+    QTimer *volumeTimer = nullptr;
+    QTimer *trackTimer = nullptr;
+    PlayerUsbStickManager *usbStickManager = nullptr;
+
+    JsonStreamSplitter splitter;
+    QRandomGenerator shuffleGenerator;
+    bool sending = false;
+    bool readDeferred = false;
+    bool translatorInstalled = false;
+
+    static PlayerManager *inst;
+};
+
+#endif // PLAYERMANAGER_H

@@ -1,0 +1,76 @@
+#include "player/mediacentrerequests.h"
+#include "tests/support/box.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+class TestMediaCentreRequests : public QObject
+{
+    Q_OBJECT
+private slots:
+    void requestBytesMatchTheMediaCentreTemplates_data();
+    void requestBytesMatchTheMediaCentreTemplates();
+    void textValuesSurviveAsJsonStrings_data();
+    void textValuesSurviveAsJsonStrings();
+};
+
+void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QByteArray>("bytes");
+    // The irregular spacing is what the media centre has always been sent; keep it.
+    QTest::newRow("notification") << MediaCentreRequests::notification("Play", "a.mp4", 2000)
+        << QByteArray(R"({"jsonrpc":"2.0","method":"GUI.ShowNotification","params":{"title":"Play","message":"a.mp4", "displaytime": 2000},"id":1})");
+    QTest::newRow("volume") << MediaCentreRequests::volume(50)
+        << QByteArray(R"({"jsonrpc": "2.0", "method": "Application.SetVolume", "params": {"volume": 50}, "id": 1})");
+    QTest::newRow("pause") << MediaCentreRequests::pause(1)
+        << QByteArray(R"({"jsonrpc":"2.0","method":"Player.PlayPause","params":{"playerid":1,"play":false},"id":1})");
+    QTest::newRow("resume") << MediaCentreRequests::resume(0)
+        << QByteArray(R"({"jsonrpc":"2.0","method":"Player.PlayPause","params":{"playerid":0,"play":true},"id":1})");
+    QTest::newRow("stop") << MediaCentreRequests::stop(2)
+        << QByteArray(R"({"jsonrpc": "2.0", "method": "Player.Stop", "params": { "playerid": 2 }, "id": 1})");
+    // Only the open request carries its id as a string.
+    QTest::newRow("open") << MediaCentreRequests::open("/media/ZR605/clip.mp4")
+        << QByteArray(R"({"jsonrpc":"2.0","id":"1","method":"Player.Open","params":{"item":{"file":"/media/ZR605/clip.mp4"}}})");
+    QTest::newRow("volume above 100 goes out as computed") << MediaCentreRequests::volume(104025)
+        << QByteArray(R"({"jsonrpc": "2.0", "method": "Application.SetVolume", "params": {"volume": 104025}, "id": 1})");
+    QTest::newRow("quote and backslash escaped") << MediaCentreRequests::open(R"(/media/ZR605/a"b\c.mp4)")
+        << QByteArray(R"({"jsonrpc":"2.0","id":"1","method":"Player.Open","params":{"item":{"file":"/media/ZR605/a\"b\\c.mp4"}}})");
+    QTest::newRow("non-ASCII stays UTF-8") << MediaCentreRequests::notification(QStringLiteral("Głośność"), "50", 1500)
+        << QByteArray("{\"jsonrpc\":\"2.0\",\"method\":\"GUI.ShowNotification\",\"params\":{\"title\":\"G\xc5\x82o\xc5\x9bno\xc5\x9b\xc4\x87\",\"message\":\"50\", \"displaytime\": 1500},\"id\":1}");
+}
+
+void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates()
+{
+    QFETCH(QString, request);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(request.toUtf8(), bytes);
+}
+
+void TestMediaCentreRequests::textValuesSurviveAsJsonStrings_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("plain") << "Stop";
+    QTest::newRow("quote") << R"(say "hi")";
+    QTest::newRow("odd quote and brace") << R"(a"{b)";
+    QTest::newRow("trailing backslash") << R"(C:\dir\)";
+    QTest::newRow("control characters") << QString("line1\nline2\ttab\r\b\f") + QChar(0x01) + QChar(0x1f);
+    QTest::newRow("placeholder markers") << "%1 %2 %3";
+    QTest::newRow("polish") << QStringLiteral("Wznowienie sygnału DMX");
+    QTest::newRow("empty") << "";
+}
+
+void TestMediaCentreRequests::textValuesSurviveAsJsonStrings()
+{
+    QFETCH(QString, text);
+    const QJsonObject notice = QJsonDocument::fromJson(MediaCentreRequests::notification(text, text, 1500).toUtf8()).object();
+    QCOMPARE(notice["params"]["title"].toString(), text);
+    QCOMPARE(notice["params"]["message"].toString(), text);
+    QCOMPARE(notice["params"]["displaytime"].toInt(), 1500);
+    const QJsonObject open = QJsonDocument::fromJson(MediaCentreRequests::open(text).toUtf8()).object();
+    QCOMPARE(open["params"]["item"]["file"].toString(), text);
+}
+
+QUORVANT_TEST_MAIN(TestMediaCentreRequests)
+#include "tst_mediacentrerequests.moc"
