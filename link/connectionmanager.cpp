@@ -44,6 +44,7 @@ ConnectionManager::ConnectionManager(QObject *parent)
 
     connectUdpServices(orderSocketBound);
     connectNetworkFacade();
+    connectTcpService();
     connectBoardLink(player);
     connectTransportToPlayer(m_udpControl, player);
 
@@ -253,4 +254,93 @@ void ConnectionManager::setSerialNumber(const QByteArray &payload)
     QSettings settings(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
     emit connError(tr("Numer seryjny"), QStringLiteral("Ustawiono numer seryjny: %1").arg(serial), serialNoticeMs);
     settings.setValue(QStringLiteral("SN"), serial);
+}
+
+// Rows 3 and 5 to 13 of the wiring: all direct, so a request is answered before the server's
+// read handler returns.
+void ConnectionManager::connectTcpService()
+{
+    connect(m_authorizeUser, &AuthorizeUser::authorized, this, &ConnectionManager::checkTcpAuthorization);
+    connect(this, &ConnectionManager::networkReloaded, m_tcpServer, &TcpServer::listen);
+    connect(m_tcpServer, &TcpServer::loginRequested, m_authorizeUser, &AuthorizeUser::checkPassword);
+    connect(m_tcpServer, &TcpServer::networkConfigRequested, this, &ConnectionManager::sendNetworkConfiguration);
+    connect(m_tcpServer, &TcpServer::networkConfigReceived, this, &ConnectionManager::updateNetwork);
+    connect(m_tcpServer, &TcpServer::newPasswordReceived, this, &ConnectionManager::onNewPasswordReceived);
+    connect(m_tcpServer, &TcpServer::sendFileRequested, this, &ConnectionManager::prepareFileToSend);
+    connect(m_tcpServer, &TcpServer::configReceived, this, &ConnectionManager::readConfig);
+    connect(m_tcpServer, &TcpServer::removeFileRequested, m_playerFiles, &PlayerFiles::clearConfiguration);
+    connect(m_tcpServer, &TcpServer::rebootDeviceRequested, this, &ConnectionManager::onRebootDeviceRequested);
+}
+
+void ConnectionManager::checkTcpAuthorization(bool authorized)
+{
+    qDebug() << "Device authorized:" << authorized;
+    m_tcpServer->setAuthorized(authorized);
+    sendTcpResponse(authorized ? TcpProtocol::RespLoginAccepted : TcpProtocol::RespLoginRefused);
+}
+
+void ConnectionManager::sendNetworkConfiguration()
+{
+    TcpProtocol::msgNetworkConfiguration configuration;
+    configuration.ip = m_network->getIp().toUtf8();
+    configuration.gw = m_network->getGateway().toUtf8();
+    configuration.mask = m_network->getSubnetMask();
+    configuration.dhcp = m_network->getDhcp();
+    configuration.serialNumber = m_systemManager->serialNumber().toUtf8();
+    configuration.port = m_udpControl->port();
+    m_tcpServer->send(TcpProtocol::networkConfigurationReply(configuration));
+}
+
+// The values end up in the interface file that the networking service runs as root, so nothing
+// but plain addresses is stored. A refused configuration gets no reply, like a failed rewrite.
+void ConnectionManager::updateNetwork(QByteArray ip, QByteArray gw, uint8_t mask, bool dhcp)
+{
+    ip = TcpProtocol::textUpToNul(ip);
+    gw = TcpProtocol::textUpToNul(gw);
+    if (!TcpProtocol::isAcceptableNetworkConfiguration(ip, gw, mask, dhcp)) {
+        qDebug() << "Network configuration refused:" << ip << gw << mask << dhcp;
+        return;
+    }
+    m_network->setIp(QString::fromUtf8(ip));
+    m_network->setGateway(QString::fromUtf8(gw));
+    m_network->setSubnetMask(mask);
+    m_network->setDhcp(dhcp);
+    qDebug() << "Start reload network";
+    // On success the network-applied handler answers and reboots.
+    m_network->reloadNetwork();
+}
+
+void ConnectionManager::prepareFileToSend()
+{
+    const QStringList files = m_playerFiles->extractFileListFrom(QStringLiteral("/media/ZR605/"));
+    m_tcpServer->send(TcpProtocol::fileListReply(m_systemManager->serialNumber().toUtf8(), files));
+}
+
+void ConnectionManager::readConfig(uint8_t fileType, uint8_t dmxChannel, QByteArray deviceLabel)
+{
+    // Only the device configuration (channel and name) is handled; other types are ignored.
+    if (fileType != 0)
+        return;
+    m_systemManager->setDmxChannel(dmxChannel);
+    m_systemManager->setDeviceName(QString::fromUtf8(TcpProtocol::textUpToNul(deviceLabel)));
+    sendChannel();
+    sendTcpResponse(TcpProtocol::RespConfigurationStored);
+}
+
+// A new record that could not be written is not in force, so the tool hears "refused" rather
+// than "changed" and the old password keeps working.
+void ConnectionManager::onNewPasswordReceived(const QByteArray &oldPassword, const QByteArray &newPassword)
+{
+    const bool matched = m_authorizeUser->comparePasswordHash(oldPassword);
+    const bool stored = matched && m_authorizeUser->updatePassword(newPassword);
+    qDebug() << "Password set:" << matched;
+    sendTcpResponse(stored ? TcpProtocol::RespPasswordChanged : TcpProtocol::RespPasswordRefused);
+}
+
+void ConnectionManager::onRebootDeviceRequested(bool sendAck)
+{
+    if (sendAck)
+        sendTcpResponse(TcpProtocol::RespRebootAccepted);
+    // The delay lets the acknowledgement leave the socket before the machine goes down.
+    QTimer::singleShot(rebootDelayMs, this, [this] { m_systemManager->rebootSystem(); });
 }

@@ -42,7 +42,12 @@ private slots:
     void sendChannel();
     void sendInitialData();
     void readFromSetSocket();
+    void checkTcpAuthorization(bool authorized);
     void sendTcpResponse(uint8_t cmd);
+    void sendNetworkConfiguration();
+    void updateNetwork(QByteArray ip, QByteArray gw, uint8_t mask, bool dhcp);
+    void prepareFileToSend();
+    void readConfig(uint8_t fileType, uint8_t dmxChannel, QByteArray deviceLabel);
 
 private:
     explicit ConnectionManager(QObject *parent);
@@ -70,6 +75,11 @@ private:
     void sendSearchInfo(const QHostAddress &address, quint16 port);
     void sendAck(const QHostAddress &address, quint16 port);
     void setSerialNumber(const QByteArray &payload);
+
+    // The TCP configuration service: its wiring rows and the handlers that are not slots.
+    void connectTcpService();
+    void onNewPasswordReceived(const QByteArray &oldPassword, const QByteArray &newPassword);
+    void onRebootDeviceRequested(bool sendAck);
 
     static ConnectionManager *m_instance;
 
