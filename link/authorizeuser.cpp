@@ -3,9 +3,9 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QFile>
-#include <QSaveFile>
 #include <QSettings>
 
+#include "system/atomicfile.h"
 #include "system/systemmanager.h"
 
 namespace {
@@ -37,14 +37,9 @@ bool AuthorizeUser::updatePassword(const QByteArray &newPassword)
 {
     const QByteArray record = bytesUpToNul(newPassword);
     // Replaced as a whole: a failed or interrupted write keeps the old record on disk.
-    QSaveFile file(QString::fromLatin1(passwordFilePath));
-    if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "Cannot open password file:" << file.errorString();
-        return false;
-    }
-    file.write(record);
-    if (!file.commit()) {
-        qDebug() << "Cannot write password file:" << file.errorString();
+    QString error;
+    if (!AtomicFile::write(QString::fromLatin1(passwordFilePath), record, &error)) {
+        qDebug() << "Cannot open password file:" << error;
         return false;
     }
     m_password = QString::fromUtf8(record);

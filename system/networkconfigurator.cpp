@@ -1,7 +1,6 @@
 #include "system/networkconfigurator.h"
 
-#include <QSaveFile>
-
+#include "system/atomicfile.h"
 #include "system/networkprocessoutputparser.h"
 
 NetworkConfigurator::NetworkConfigurator(NetworkSettings *networkSettings, QObject *parent)
@@ -57,11 +56,6 @@ QByteArray NetworkConfigurator::interfaceFileContent(const QString &modeWord, bo
 
 bool NetworkConfigurator::writeInterfaceFile(const QByteArray &content)
 {
-    // Written beside and renamed over the old file, so a power cut or a full disk never leaves
-    // the networking service an empty or half-written stanza.
-    QSaveFile file(QString::fromLatin1(interfaceFilePath));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(content);
-    return file.commit();
+    // A power cut or a full disk must never leave the networking service a half-written stanza.
+    return AtomicFile::write(QString::fromLatin1(interfaceFilePath), content);
 }

@@ -3,11 +3,11 @@
 #include <QDebug>
 #include <QFile>
 #include <QProcess>
-#include <QSaveFile>
 #include <QSettings>
 #include <QTextStream>
 
 #include "link/authorizeuser.h"
+#include "system/atomicfile.h"
 #include "maintenance/playerusbstickmanager.h"
 #include "system/network.h"
 
@@ -237,12 +237,9 @@ void SystemManager::changeApplicationServiceConfiguration() const
             for (const QString &line : qAsConst(lines))
                 content += line.toUtf8() + '\n';
             // Replaced as a whole, so a power cut cannot leave the unit empty or cut short.
-            QSaveFile out(unit.fileName());
-            if (out.open(QIODevice::WriteOnly)) {
-                out.write(content);
-                if (!out.commit())
-                    qDebug() << "Cannot write service file:" << out.errorString();
-            }
+            QString error;
+            if (!AtomicFile::write(unit.fileName(), content, &error))
+                qDebug() << "Cannot write service file:" << error;
             rebootSystem();
             return;
         }
