@@ -3,12 +3,11 @@
 
 #include <QtTest>
 
-#include <sys/mount.h>
-
 #include "system/network.h"
 #include "system/networkprocessoutputparser.h"
 #include "system/networksettings.h"
 #include "tests/support/box.h"
+#include "tests/core/smallcfg.h"
 #include "tests/support/devicefiles.h"
 
 namespace {
@@ -227,12 +226,10 @@ private slots:
     void failedWriteKeepsOldInterfaceFile()
     {
         QFETCH(bool, readOnly);
-        QVERIFY(::mount("cfg-small", "/cfg", "tmpfs", 0, "size=12k") == 0);
+        SmallCfg cfg;
+        QVERIFY(cfg.mounted());
         DeviceFiles::writeFile(interfacePath, dhcpFile);
-        if (readOnly)
-            QVERIFY(::mount(nullptr, "/cfg", nullptr, MS_REMOUNT | MS_RDONLY, "size=12k") == 0);
-        else
-            fillFileSystem("/cfg/filler");
+        QVERIFY(readOnly ? cfg.makeReadOnly() : cfg.fill());
 
         Network network(settingsPath);
         QSignalSpy refreshed(&network, &Network::networkRefreshed);
@@ -242,7 +239,6 @@ private slots:
         QSettings settings(settingsPath, QSettings::IniFormat);
         const int systemReloaded = systemNetworkReload(settings);
         const QByteArray after = DeviceFiles::readFile(interfacePath);
-        QVERIFY(::umount("/cfg") == 0);
 
         QVERIFY(!reloaded);
         QCOMPARE(systemReloaded, -1);
