@@ -1,0 +1,53 @@
+#pragma once
+
+// Installs a new daemon program from a USB stick once its MD5 control file vouches for it, completes
+// the boot configuration and reboots; a marker file on the stick puts the network back to DHCP.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class Updater : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *searchRoot = "/media";
+    static constexpr const char *updateFilePattern = "quorvant*";
+    static constexpr const char *networkResetMarker = "/media/ZR605/resetnetwork.txt";
+    static constexpr const char *installedProgram = "/cfg/quorvant";
+    static constexpr const char *bootConfigPath = "/boot/config.txt";
+    static constexpr int noticeDuration = 5000;
+
+    // The two update files the run uses; both empty when neither of the first two is a control file.
+    struct UpdatePair
+    {
+        QString controlFile;
+        QString programFile;
+        bool isValid() const { return !controlFile.isEmpty(); }
+    };
+
+    explicit Updater(QObject *parent = nullptr);
+
+    void checkForUpdates();
+    bool compareFiles(const QString &controlFile, const QString &programFile);
+    bool checkConfigFile();
+
+    static UpdatePair pickUpdatePair(const QStringList &files);
+    // The text appended to the boot configuration for the settings not marked present.
+    static QByteArray bootConfigBlock(const bool present[3]);
+
+signals:
+    void updateInfo(QString title, QString info, int duration);
+
+private slots:
+    void runUpdate();
+    void reboot();
+
+private:
+    bool installProgram(const QString &programFile, const QByteArray &digest) const;
+    void removeUpdateFiles(const QString &first, const QString &second) const;
+
+    QStringList m_updateFiles;
+};
