@@ -1,0 +1,109 @@
+// Finding the stick among the mounted volumes, and what the watcher does with a reset file it
+// cannot apply.
+
+#include <QtTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "maintenance/playerusbstickmanager.h"
+#include "system/systemmanager.h"
+#include "tests/support/box.h"
+#include "tests/support/devicefiles.h"
+
+namespace {
+
+const char *const labelDir = "/dev/disk/by-label";
+
+bool relabelStick(const char *label, const char *target = "../zr605-stick")
+{
+    ::unlink("/dev/disk/by-label/ZR605");
+    ::unlink("/dev/disk/by-label/zr605");
+    return ::symlink(target, QByteArray(labelDir).append('/').append(label).constData()) == 0;
+}
+
+bool mountVolume(const char *source, const char *mountPoint)
+{
+    ::mkdir(mountPoint, 0755);
+    return ::mount(source, mountPoint, "tmpfs", 0, "size=64k") == 0;
+}
+
+} // namespace
+
+class TestUsbStick : public QObject
+{
+    Q_OBJECT
+
+    PlayerUsbStickManager *m_watcher = PlayerUsbStickManager::getInstance();
+
+private slots:
+    void cleanup()
+    {
+        ::umount("/media/AAA");
+        ::umount("/media/rootdev");
+        ::unlink("/overlay");
+        relabelStick("ZR605");
+    }
+
+    void stickIsFoundByExactLabelOnly_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("labelled ZR605") << "" << "/media/ZR605";
+        QTest::newRow("lower-case label") << "lower" << "";
+        QTest::newRow("first of two in mount order") << "second" << "/media/ZR605";
+        QTest::newRow("volume on the root device") << "root" << "";
+    }
+
+    void stickIsFoundByExactLabelOnly()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, path);
+        if (setup == "lower") {
+            QVERIFY(relabelStick("zr605"));
+        } else if (setup == "second") {
+            QVERIFY(mountVolume("/dev/disk/zr605-stick", "/media/AAA"));
+        } else if (setup == "root") {
+            // The root file system's device ("overlay", resolved from /) carries the label, and a
+            // volume on that device is mounted: it must not be taken for the stick.
+            QVERIFY(QDir::setCurrent("/"));
+            QVERIFY(::mkfifo("/overlay", 0644) == 0);
+            QVERIFY(relabelStick("ZR605", "/overlay"));
+            QCOMPARE(QStorageInfo::root().device(), QByteArray("overlay"));
+            QVERIFY(mountVolume("overlay", "/media/rootdev"));
+            QCOMPARE(QStorageInfo("/media/rootdev").name(), QString("ZR605"));
+        }
+        QCOMPARE(m_watcher->findUsbStick(), !path.isEmpty());
+        QCOMPARE(m_watcher->usbStickPath(), path);
+    }
+
+    void rejectedResetFileStaysOnTheStick()
+    {
+        DeviceFiles::writeStickFile(".__zr605__reset", QByteArray(32, '\x5a'));
+        DeviceFiles::writeStickFile(".__ZR605__RESET", QByteArray(16, '\0'));
+        DeviceFiles::writeStickFile("sub/.__zr605__reset", QByteArray(16, '\0'));
+        QVERIFY(m_watcher->findUsbStick());
+        QSignalSpy finished(m_watcher, &PlayerUsbStickManager::resetOperationFinished);
+        m_watcher->watchPendriveContent();
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(QFile::exists("/media/ZR605/.__zr605__reset"));
+        QVERIFY(QFile::exists("/media/ZR605/.__ZR605__RESET"));
+        QVERIFY(QFile::exists("/media/ZR605/sub/.__zr605__reset"));
+    }
+
+    // Without a stick at start the stick keys come from config.ini in the root directory.
+    void withoutStickTheConfigurationIsInTheRootDirectory()
+    {
+        QVERIFY(::umount("/media/ZR605") == 0);
+        DeviceFiles::writeFile("/config.ini", "channel=9\n");
+        SystemManager *manager = SystemManager::getInstance(this);
+        QCOMPARE(m_watcher->usbStickPath(), QString());
+        QCOMPARE(int(manager->dmxChannel()), 9);
+        QCOMPARE(manager->udpPort(), 5555);
+        QVERIFY(!manager->udpControl());
+    }
+};
+
+QUORVANT_TEST_MAIN(TestUsbStick)
+#include "tst_usbstick.moc"
