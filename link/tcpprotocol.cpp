@@ -132,28 +132,28 @@ bool readShortText(ReplyReader &reader, QByteArray *text)
     return true;
 }
 
-int parseNetworkReply(ReplyReader &reader, Reply *reply)
+int parseNetworkReply(ReplyReader &reader, Reply *reply, int serialLength)
 {
     reply->kind = Reply::NetworkConfiguration;
     msgNetworkConfiguration &network = reply->network;
     if (!readShortText(reader, &network.ip) || !readShortText(reader, &network.gw))
         return ReplyIncomplete;
-    if (!reader.has(2 + serialFieldSize + 2))
+    if (!reader.has(2 + serialLength + 2))
         return ReplyIncomplete;
     network.mask = reader.u8();
     network.dhcp = reader.u8() != 0;
-    network.serialNumber = reader.bytes(serialFieldSize);
+    network.serialNumber = reader.bytes(serialLength);
     network.port = reader.u16();
     reply->serialNumber = network.serialNumber;
     return reader.position();
 }
 
-int parseFileListReply(ReplyReader &reader, Reply *reply)
+int parseFileListReply(ReplyReader &reader, Reply *reply, int serialLength)
 {
     reply->kind = Reply::FileList;
-    if (!reader.has(serialFieldSize + 4))
+    if (!reader.has(serialLength + 4))
         return ReplyIncomplete;
-    reply->serialNumber = reader.bytes(serialFieldSize);
+    reply->serialNumber = reader.bytes(serialLength);
     const qint32 count = qint32(reader.u32());
     if (count < 0)
         return ReplyInvalid;
@@ -313,7 +313,7 @@ QByteArray fileListReply(const QByteArray &serialNumber, const QStringList &path
     return out;
 }
 
-int parseReply(const QByteArray &bytes, Reply *reply)
+int parseReply(const QByteArray &bytes, Reply *reply, int serialLength)
 {
     *reply = Reply();
     ReplyReader reader(bytes);
@@ -326,11 +326,11 @@ int parseReply(const QByteArray &bytes, Reply *reply)
         reply->code = reader.u8();
         return reply->code == RespNotLoggedIn ? reader.position() : ReplyInvalid;
     case ReplyNetworkConfiguration:
-        return parseNetworkReply(reader, reply);
+        return parseNetworkReply(reader, reply, serialLength);
     case ReplyResponse:
         reply->code = reader.u8();
         if (reply->code == RespFileList)
-            return parseFileListReply(reader, reply);
+            return parseFileListReply(reader, reply, serialLength);
         reply->kind = Reply::Response;
         if (!reader.has(serialFieldSize))
             return ReplyIncomplete;

@@ -92,12 +92,13 @@ struct Reply {
 };
 
 // The device sends the serial number of the network and file-list replies without a length;
-// a reader has to assume the usual eight digits.
+// a reader has to know it (set-serial stores a number, so "42" or ten digits occur) or assume
+// the usual eight digits.
 constexpr int ReplyIncomplete = 0;
 constexpr int ReplyInvalid = -1;
 // Reads one reply from the start of a byte stream. Returns the number of bytes it took, or
 // ReplyIncomplete when more bytes are needed, or ReplyInvalid when no reply starts there.
-int parseReply(const QByteArray &bytes, Reply *reply);
+int parseReply(const QByteArray &bytes, Reply *reply, int serialLength = serialFieldSize);
 
 // A tool's network configuration is accepted only when applying it cannot write anything but
 // an address into the interface file.

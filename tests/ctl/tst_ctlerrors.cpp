@@ -66,6 +66,8 @@ class TestCtlErrors : public QObject
 private slots:
     void tcpFailureGivesItsExitCode_data();
     void tcpFailureGivesItsExitCode();
+    void serialOfAnyLengthIsDecoded_data();
+    void serialOfAnyLengthIsDecoded();
     void loginSendsThePasswordDigest();
     void jsonErrorNamesTheFailure();
     void udpFailureGivesItsExitCode_data();
@@ -131,6 +133,32 @@ void TestCtlErrors::tcpFailureGivesItsExitCode()
     if (exitCode != Ok)
         QVERIFY2(result.err.startsWith("quorvant-ctl: "), result.err.constData());
     qInfo("ended after %lld ms", clock.elapsed());
+}
+
+// Set-serial stores a number, so the serial text the box sends without a length may have from
+// one to ten digits; the login reply shows only its first eight.
+void TestCtlErrors::serialOfAnyLengthIsDecoded_data()
+{
+    QTest::addColumn<QByteArray>("serialText");
+    QTest::newRow("two digits") << QByteArray("42");
+    QTest::newRow("eight digits") << QByteArray("12345678");
+    QTest::newRow("ten digits") << QByteArray("4000000000");
+}
+
+void TestCtlErrors::serialOfAnyLengthIsDecoded()
+{
+    QFETCH(QByteArray, serialText);
+    const QByteArray login = QByteArray("\x03\x01", 2) + (serialText.left(8) + QByteArray(8, '\0')).left(8);
+    // ip, gateway, prefix 24, static, serial, UDP port 5555
+    const QByteArray network = QByteArray("\x02\x0c" "192.168.77.2" "\x0c" "192.168.77.1" "\x18\x00", 29) + serialText
+                               + QByteArray("\x15\xb3", 2);
+    ScriptedBox box({login, network});
+    QVERIFY(box.listen());
+    const CtlProcess::Result result = CtlProcess::run(withBox(QStringLiteral("network"), {QStringLiteral("--json")}));
+    QCOMPARE(result.exitCode, int(Ok));
+    QCOMPARE(result.json()[QStringLiteral("serial")].toString().toLatin1(), serialText);
+    QCOMPARE(result.json()[QStringLiteral("udpPort")].toInt(), 5555);
+    QCOMPARE(result.json()[QStringLiteral("gateway")].toString(), QStringLiteral("192.168.77.1"));
 }
 
 void TestCtlErrors::loginSendsThePasswordDigest()

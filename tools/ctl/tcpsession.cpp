@@ -85,7 +85,7 @@ bool TcpSession::readReply(Reply *reply)
     const QDeadlineTimer deadline(m_timeoutMs);
     for (;;) {
         m_pending += m_socket.readAll();
-        const int used = parseReply(m_pending, reply);
+        const int used = parsePending(reply, false);
         if (used > 0) {
             m_pending.remove(0, used);
             return true;
@@ -96,8 +96,13 @@ bool TcpSession::readReply(Reply *reply)
         const bool closed = m_socket.state() != QAbstractSocket::ConnectedState;
         if (closed || deadline.hasExpired() || !m_socket.waitForReadyRead(int(deadline.remainingTime()))) {
             m_pending += m_socket.readAll();
-            if (m_socket.bytesAvailable() > 0 || parseReply(m_pending, reply) > 0)
+            if (m_socket.bytesAvailable() > 0)
                 continue;
+            const int whole = parsePending(reply, true);
+            if (whole > 0) {
+                m_pending.remove(0, whole);
+                return true;
+            }
             const bool lost = closed || m_socket.state() != QAbstractSocket::ConnectedState;
             if (!m_pending.isEmpty())
                 return fail(CtlOutput::MalformedReply, QStringLiteral("the reply from %1 was cut short after %2 bytes%3")
@@ -108,6 +113,28 @@ bool TcpSession::readReply(Reply *reply)
             return fail(CtlOutput::Timeout, QStringLiteral("no reply from %1 within %2 ms").arg(m_host).arg(m_timeoutMs));
         }
     }
+}
+
+int TcpSession::parsePending(Reply *reply, bool final) const
+{
+    // The login reply carries at most 8 bytes of the serial number; the network and file-list
+    // replies carry all of it without a length. A shorter one is known exactly; one of 8 bytes
+    // may be longer (set-serial stores up to ten digits), so take the length that makes the
+    // reply end where the bytes end: the box writes each reply at once and we wait for it alone.
+    const int known = m_serialNumber.isEmpty() ? serialFieldSize : m_serialNumber.size();
+    const int longest = known < serialFieldSize ? known : serialFieldSize + 2;
+    int first = ReplyIncomplete;
+    for (int length = known; length <= longest; ++length) {
+        const int used = parseReply(m_pending, reply, length);
+        if (used == m_pending.size() || used == ReplyInvalid)
+            return used;
+        if (first == ReplyIncomplete)
+            first = used;
+    }
+    // Nothing more is coming: trailing bytes beyond a whole reply are ignored.
+    if (first > 0 && final)
+        return parseReply(m_pending, reply, known);
+    return ReplyIncomplete;
 }
 
 QByteArray TcpSession::passwordDigest(const QString &password)

@@ -33,6 +33,7 @@ public:
 
 private:
     bool readReply(TcpProtocol::Reply *reply);
+    int parsePending(TcpProtocol::Reply *reply, bool final) const;
     bool fail(CtlOutput::ExitCode code, const QString &text);
 
     QString m_host;
