@@ -227,12 +227,17 @@ void TestCtlSystem::passwordChangeTakesEffect()
 
 void TestCtlSystem::setSerialIsStored()
 {
-    const CtlProcess::Result result = ctl({QStringLiteral("set-serial"), host(), QStringLiteral("87654321"), QStringLiteral("--json")});
+    // Ten digits: more than the discovery record holds.
+    const CtlProcess::Result result = ctl({QStringLiteral("set-serial"), host(), QStringLiteral("4000000000"), QStringLiteral("--json")});
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(result.json().object().value("acknowledged").toBool(), true);
-    QCOMPARE(setting(QStringLiteral("SN")).toString(), QStringLiteral("87654321"));
+    QCOMPARE(setting(QStringLiteral("SN")).toString(), QStringLiteral("4000000000"));
     const QJsonObject box = ctl({QStringLiteral("discover"), QStringLiteral("--json")}).json().array().first().toObject();
-    QCOMPARE(box.value("serial").toString(), QStringLiteral("87654321"));
+    QCOMPARE(box.value("serial").toString(), QStringLiteral("40000000"));
+    const QJsonObject network = ctl({QStringLiteral("network"), host(), QStringLiteral("--password"), m_password,
+                                     QStringLiteral("--json")}).json().object();
+    QCOMPARE(network.value("serial").toString(), QStringLiteral("4000000000"));
+    QCOMPARE(network.value("udpPort").toInt(), 5555);
 }
 
 void TestCtlSystem::staticNetworkIsWrittenAndBoxReboots()
@@ -300,7 +305,7 @@ void TestCtlSystem::resetFileIsAppliedAtStart()
     QCOMPARE(setting(QStringLiteral("NET_MODE")).toString(), QStringLiteral("dhcp"));
     QCOMPARE(setting(QStringLiteral("NAME")).toString(), QStringLiteral("ZR605"));
     // The factory password again: the digest of the serial number set above.
-    QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/.zr605_password.txt")), md5Hex("87654321"));
+    QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/.zr605_password.txt")), md5Hex("4000000000"));
     QCOMPARE(ctl({QStringLiteral("network"), host()}).exitCode, 0);
 }
 

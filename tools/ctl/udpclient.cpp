@@ -140,7 +140,29 @@ bool UdpClient::querySerial(const QHostAddress &host, QString *serial)
     if (malformed)
         return fail(CtlOutput::MalformedReply, QStringLiteral("%1 sent a discovery record shorter than %2 bytes")
                                                    .arg(host.toString()).arg(DiscoveryRecord::Size));
+    // The record cuts the serial to 8 bytes, but set-serial can store ten digits; the search
+    // reply has the whole number (though without the leading zeros the record keeps).
+    DeviceInfo info;
+    if (serial->size() == DiscoveryRecord::SerialSize && searchOne(host, &info)) {
+        const QString number = QString::number(info.serial);
+        if (number.size() > serial->size() && number.startsWith(*serial))
+            *serial = number;
+    }
     return true;
+}
+
+bool UdpClient::searchOne(const QHostAddress &host, DeviceInfo *info)
+{
+    QUdpSocket socket;
+    if (!bindAnyPort(socket)
+        || socket.writeDatagram(udp_packet::buildUdpPacketFrame(udp_packet::TypeSearch, 0, 0, 0, QByteArray()), host,
+                                OrderPort) < 0)
+        return false;
+    return readUntil(socket, QDeadlineTimer(m_timeoutMs), [&](const QNetworkDatagram &datagram) {
+        udp_packet packet;
+        return sameHost(datagram.senderAddress(), host) && udp_packet::parse(datagram.data(), &packet)
+               && packet.header.type == udp_packet::TypeSearch && DeviceInfo::fromBytes(packet.payload, info);
+    });
 }
 
 bool UdpClient::setSerial(const QHostAddress &host, quint32 serial)

@@ -46,6 +46,7 @@ public:
     static bool resolve(const QString &host, QHostAddress *address);
 
 private:
+    bool searchOne(const QHostAddress &host, DeviceInfo *info);
     bool fail(CtlOutput::ExitCode code, const QString &text);
 
     int m_timeoutMs;
