@@ -33,8 +33,8 @@ void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates_data()
     // Only the open request carries its id as a string.
     QTest::newRow("open") << MediaCentreRequests::open("/media/ZR605/clip.mp4")
         << QByteArray(R"({"jsonrpc":"2.0","id":"1","method":"Player.Open","params":{"item":{"file":"/media/ZR605/clip.mp4"}}})");
-    QTest::newRow("volume above 100 goes out as computed") << MediaCentreRequests::volume(104025)
-        << QByteArray(R"({"jsonrpc": "2.0", "method": "Application.SetVolume", "params": {"volume": 104025}, "id": 1})");
+    QTest::newRow("volume above 100 goes out as computed") << MediaCentreRequests::volume(104023)
+        << QByteArray(R"({"jsonrpc": "2.0", "method": "Application.SetVolume", "params": {"volume": 104023}, "id": 1})");
     QTest::newRow("quote and backslash escaped") << MediaCentreRequests::open(R"(/media/ZR605/a"b\c.mp4)")
         << QByteArray(R"({"jsonrpc":"2.0","id":"1","method":"Player.Open","params":{"item":{"file":"/media/ZR605/a\"b\\c.mp4"}}})");
     QTest::newRow("non-ASCII stays UTF-8") << MediaCentreRequests::notification(QStringLiteral("Głośność"), "50", 1500)
