@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "maintenance/playerusbstickmanager.h"
+#include "maintenance/updater.h"
 #include "player/mediacentrerequests.h"
 
 PlayerManager *PlayerManager::inst = nullptr;
@@ -32,6 +33,14 @@ constexpr int pausedPictureSkipMs = 10;
 constexpr int monitorSwitchMs = 300;
 constexpr int standbyPlayMs = 1000;
 constexpr int writeWaitMs = 1000;
+
+// Made by the first player in the main thread and kept there without a parent: its timers run the
+// install and the reboot there while the player lives in its worker thread.
+Updater *updater()
+{
+    static Updater *const instance = new Updater;
+    return instance;
+}
 }
 
 PlayerManager::PlayerManager(QObject *parent)
@@ -48,6 +57,7 @@ PlayerManager::PlayerManager(QObject *parent)
     connect(volumeTimer, &QTimer::timeout, this, &PlayerManager::updateVolume);
     connect(imageTimer, &QTimer::timeout, this, &PlayerManager::breakImage);
     connect(trackTimer, &QTimer::timeout, this, &PlayerManager::playNewTrack);
+    connect(updater(), &Updater::updateInfo, this, &PlayerManager::showInfo);
 
     // No parent here: the watcher belongs to the main thread and must not move with
     // this object into the worker thread, nor die with a test's player instance.
@@ -108,7 +118,7 @@ void PlayerManager::showVersion()
 
 void PlayerManager::checkForUpdates()
 {
-    // Seam for the software update from the stick, run after every connection.
+    updater()->checkForUpdates();
 }
 
 void PlayerManager::socketError(QAbstractSocket::SocketError _error)
