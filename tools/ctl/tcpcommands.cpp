@@ -218,15 +218,17 @@ int TcpCommands::device(const QStringList &arguments)
     if (!hasChannel || !hasName) {
         QHostAddress address;
         UdpClient udp(command.timeoutMs());
-        QVector<UdpClient::Box> boxes;
-        if (!UdpClient::resolve(command.positional(0), &address) || !udp.discover({address}, false, &boxes)
-            || boxes.isEmpty() || !boxes.first().hasRecord)
+        DiscoveryRecord record;
+        if (!UdpClient::resolve(command.positional(0), &address) || !udp.queryRecord(address, &record))
             return fail(command, udp.error() == CtlOutput::Ok ? CtlOutput::NoBox : udp.error(),
                         QStringLiteral("cannot read the current channel and name of %1; give both").arg(command.positional(0)));
         if (!hasChannel)
-            channel = boxes.first().record.channel;
+            channel = record.channel;
+        // Discovery cuts the name to 16 bytes; sending back a cut name would shorten it for good.
+        if (!hasName && record.deviceName.toUtf8().size() >= DiscoveryRecord::NameSize)
+            return command.usageError(QStringLiteral("the box's name may be longer than discovery shows; give --name too"));
         if (!hasName)
-            name = boxes.first().record.deviceName.toUtf8();
+            name = record.deviceName.toUtf8();
     }
 
     int exitCode = CtlOutput::Ok;

@@ -115,7 +115,7 @@ bool UdpClient::discover(const QList<QHostAddress> &targets, bool search, QVecto
     return true;
 }
 
-bool UdpClient::querySerial(const QHostAddress &host, QString *serial)
+bool UdpClient::queryRecord(const QHostAddress &host, DiscoveryRecord *record)
 {
     QUdpSocket socket;
     if (!socket.bind(QHostAddress::AnyIPv4, DiscoveryRecord::ReplyPort,
@@ -129,9 +129,7 @@ bool UdpClient::querySerial(const QHostAddress &host, QString *serial)
     const bool answered = readUntil(socket, QDeadlineTimer(m_timeoutMs), [&](const QNetworkDatagram &datagram) {
         if (!sameHost(datagram.senderAddress(), host))
             return false;
-        DiscoveryRecord record;
-        malformed = !DiscoveryRecord::fromBytes(datagram.data(), &record);
-        *serial = record.serialNumber;
+        malformed = !DiscoveryRecord::fromBytes(datagram.data(), record);
         return true;
     });
     if (!answered)
@@ -140,6 +138,15 @@ bool UdpClient::querySerial(const QHostAddress &host, QString *serial)
     if (malformed)
         return fail(CtlOutput::MalformedReply, QStringLiteral("%1 sent a discovery record shorter than %2 bytes")
                                                    .arg(host.toString()).arg(DiscoveryRecord::Size));
+    return true;
+}
+
+bool UdpClient::querySerial(const QHostAddress &host, QString *serial)
+{
+    DiscoveryRecord record;
+    if (!queryRecord(host, &record))
+        return false;
+    *serial = record.serialNumber;
     // The record cuts the serial to 8 bytes, but set-serial can store ten digits; the search
     // reply has the whole number (though without the leading zeros the record keeps).
     DeviceInfo info;

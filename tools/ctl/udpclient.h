@@ -32,6 +32,8 @@ public:
     // Sends the discovery request (and the search order) to every target and collects answers
     // until the timeout; the answers are ordered by address.
     bool discover(const QList<QHostAddress> &targets, bool search, QVector<Box> *boxes);
+    // The discovery record of one box: the first answer from it.
+    bool queryRecord(const QHostAddress &host, DiscoveryRecord *record);
     // The serial number text of one box, from its discovery record.
     bool querySerial(const QHostAddress &host, QString *serial);
     bool setSerial(const QHostAddress &host, quint32 serial);
