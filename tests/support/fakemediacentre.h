@@ -63,6 +63,8 @@ public:
     void setSimulatePlayback(bool on) { m_simulate = on; }
     void setAutoEndMs(int ms) { m_autoEndMs = ms; }
     static int playerIdForFile(const QString &file);
+    // Ends the item on screen now, as if it had played to its end.
+    void endCurrentItem() { stopItem(true); }
 
 signals:
     void clientConnected();
