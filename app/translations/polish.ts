@@ -59,4 +59,71 @@
         <translation>Brak sygnału DMX</translation>
     </message>
 </context>
+<context>
+    <name>Updater</name>
+    <message>
+        <source>Update</source>
+        <translation>Aktualizacja</translation>
+    </message>
+    <message>
+        <source>No update files found</source>
+        <translation>Nie znaleziono plików aktualizacji</translation>
+    </message>
+    <message>
+        <source>Update files found. Running update...</source>
+        <translation>Znaleziono pliki aktualizacji. Uruchamianie aktualizacji...</translation>
+    </message>
+    <message>
+        <source>No update control file</source>
+        <translation>Brak pliku kontrolnego aktualizacji</translation>
+    </message>
+    <message>
+        <source>Aborting update and remove update files</source>
+        <translation>Aktualizacja przerwana. Usuwanie plików aktualizacji.</translation>
+    </message>
+    <message>
+        <source>Checksums</source>
+        <translation>Sumy kontrolne</translation>
+    </message>
+    <message>
+        <source>Checksums didn&apos;t match. Abort.</source>
+        <translation>Błąd zgodności sum kontrolnych. Aktualizacja przerwana.</translation>
+    </message>
+    <message>
+        <source>Update error</source>
+        <translation>Błąd aktualizacji</translation>
+    </message>
+    <message>
+        <source>Can not open files!</source>
+        <translation>Nie można otworzyć plików!</translation>
+    </message>
+    <message>
+        <source>Data verified</source>
+        <translation>Dane zweryfikowane</translation>
+    </message>
+    <message>
+        <source>Updating please wait</source>
+        <translation>Aktualizacja proszę czekać</translation>
+    </message>
+    <message>
+        <source>Corrupted data</source>
+        <translation>Błąd danych</translation>
+    </message>
+    <message>
+        <source>Corrupted update files. Removing</source>
+        <translation>Uszkodzone pliki aktualizacji. Usuwanie</translation>
+    </message>
+    <message>
+        <source>Update success</source>
+        <translation>Aktualizacja przebiegła pomyślnie</translation>
+    </message>
+    <message>
+        <source>Rebooting</source>
+        <translation>Ponowne uruchamianie systemu</translation>
+    </message>
+    <message>
+        <source>Cannot install the new program. Keeping the current one.</source>
+        <translation>Nie można zainstalować nowego programu. Pozostaje obecna wersja.</translation>
+    </message>
+</context>
 </TS>

@@ -59,6 +59,8 @@ private slots:
     void networkMarkerSwitchesToDhcpAndDefersUpdate();
     void failedCopyKeepsOldProgram_data();
     void failedCopyKeepsOldProgram();
+    void noticesSpeakPolish_data();
+    void noticesSpeakPolish();
 
 private:
     QStringList waitForTitles(Updater &updater, const QString &lastTitle);
@@ -310,6 +312,43 @@ void TestUpdater::failedCopyKeepsOldProgram()
     QCOMPARE(DeviceFiles::readFile(Box::stickPath() + "/quorvant"), program);
     QVERIFY(QFile::exists(Box::stickPath() + "/quorvant.md5"));
     expectNoRebootWithin(2500);
+}
+
+void TestUpdater::noticesSpeakPolish_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QStringList>("notices");
+
+    QTest::newRow("no files") << QString() << QStringList{ "Aktualizacja / Nie znaleziono plików aktualizacji" };
+    QTest::newRow("no control file")
+        << QStringLiteral("quorvant.txt")
+        << QStringList{ "Aktualizacja / Znaleziono pliki aktualizacji. Uruchamianie aktualizacji...",
+                        "Brak pliku kontrolnego aktualizacji / Aktualizacja przerwana. Usuwanie plików aktualizacji." };
+    QTest::newRow("empty control file")
+        << QStringLiteral("quorvant.md5")
+        << QStringList{ "Aktualizacja / Znaleziono pliki aktualizacji. Uruchamianie aktualizacji...",
+                        "Sumy kontrolne / Błąd zgodności sum kontrolnych. Aktualizacja przerwana." };
+}
+
+void TestUpdater::noticesSpeakPolish()
+{
+    QFETCH(QString, second);
+    QFETCH(QStringList, notices);
+    QTranslator polish;
+    QVERIFY(polish.load(QStringLiteral("polish.qm"), QStringLiteral(":/translations")));
+    QCoreApplication::installTranslator(&polish);
+    const auto uninstall = qScopeGuard([&polish] { QCoreApplication::removeTranslator(&polish); });
+    DeviceFiles::writeStickFile(QStringLiteral("quorvant"), newProgram());
+    if (!second.isEmpty())
+        DeviceFiles::writeStickFile(second, QByteArray());
+
+    Updater updater;
+    QStringList shown;
+    connect(&updater, &Updater::updateInfo, [&shown](const QString &title, const QString &info) {
+        shown << title + " / " + info;
+    });
+    updater.checkForUpdates();
+    QTRY_COMPARE_WITH_TIMEOUT(shown, notices, 10000);
 }
 
 QUORVANT_TEST_MAIN(TestUpdater)
