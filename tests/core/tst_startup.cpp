@@ -1,15 +1,15 @@
-// The daemon's start-up as a whole: the forced file-system check, the stale log and the silence
-// after the message handler is installed.
+// Start-up: the forced file-system check, the stale log, the silence after the message handler
+// is installed, and the language chosen from the stick configuration.
 
 #include <QtTest>
 
+#include "app/language.h"
 #include "tests/support/box.h"
 #include "tests/support/daemonprocess.h"
 #include "tests/support/devicefiles.h"
 
 namespace {
 
-const QString forcedCheckMarker = QStringLiteral("/forcefsck");
 const QString settingsPath = QStringLiteral("/cfg/settings.cfg");
 const QString staleLog = QStringLiteral("/tmp/.__zr605_log__.log");
 
@@ -37,40 +37,63 @@ private slots:
     {
         QTest::addColumn<bool>("markerPresent");
         QTest::addColumn<QStringList>("commands");
-        QTest::newRow("marker absent")
-            << false << QStringList{"mount -o remount,rw /dev/mmcblk0p2", "reboot -f"};
+        QTest::newRow("marker absent") << false << QStringList{"mount -o remount,rw /dev/mmcblk0p2", "reboot -f"};
         QTest::newRow("marker present") << true << QStringList{};
     }
 
     void fileSystemCheckIsForcedOnlyWithoutMarker()
     {
         QFETCH(bool, markerPresent);
-        QFETCH(QStringList, commands);
+        DeviceFiles::removeFile("/forcefsck");
         if (markerPresent)
-            DeviceFiles::writeFile(forcedCheckMarker, {});
-        else
-            DeviceFiles::removeFile(forcedCheckMarker);
+            DeviceFiles::writeFile("/forcefsck", {});
+        DeviceFiles::writeFile(staleLog, "old run\n");
 
         DaemonProcess daemon;
         QVERIFY(daemon.start());
         QTRY_VERIFY_WITH_TIMEOUT(startupCompleted(), 20000);
         QVERIFY(daemon.isRunning());
-        QCOMPARE(Box::commandLog(), commands);
-        QVERIFY(QFile::exists(forcedCheckMarker));
-    }
-
-    void staleLogIsRemovedAndNothingIsPrintedAfterTheHandler()
-    {
-        DeviceFiles::writeFile(staleLog, "old run\n");
-        DaemonProcess daemon;
-        QVERIFY(daemon.start());
-        QTRY_VERIFY_WITH_TIMEOUT(startupCompleted(), 20000);
+        QTEST(Box::commandLog(), "commands");
+        QVERIFY(QFile::exists("/forcefsck"));
         QVERIFY(!QFile::exists(staleLog));
         daemon.stop();
-        // Only what comes before the handler is installed reaches the default output.
-        const QStringList printed = QString::fromUtf8(daemon.output()).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(printed, (QStringList{"Create log file", "Start application", "Install message handler"}));
-        QVERIFY(!QFile::exists(staleLog));
+        // Only the lines before the handler is installed reach the default output.
+        QCOMPARE(QString::fromUtf8(daemon.output()).split('\n', Qt::SkipEmptyParts),
+                 (QStringList{"Create log file", "Start application", "Install message handler"}));
+    }
+
+    void languageCodeSelectsCodecAndCatalogue_data()
+    {
+        QTest::addColumn<QVariant>("language"); // invalid: no key
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("version"); // "Version" as the player would show it
+        QTest::newRow("1 Polish") << QVariant(1) << true << "Wersja";
+        QTest::newRow("0 English") << QVariant(0) << true << "Version";
+        QTest::newRow("256 narrows to 0") << QVariant(256) << true << "Version";
+        QTest::newRow("257 narrows to 1") << QVariant(257) << true << "Wersja";
+        QTest::newRow("word Polish reads 0") << QVariant("Polish") << true << "Version";
+        QTest::newRow("no key") << QVariant() << true << "Version";
+        QTest::newRow("2 changes nothing") << QVariant(2) << false << "Version";
+    }
+
+    void languageCodeSelectsCodecAndCatalogue()
+    {
+        QFETCH(QVariant, language);
+        QFETCH(bool, installed);
+        QCoreApplication::removeTranslator(&translator);
+        translator.load(nullptr, 0); // drops what an earlier row loaded
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+        // Written through the settings view this process shares with setLanguage.
+        QSettings config(Box::stickPath() + "/config.ini", QSettings::IniFormat);
+        config.remove("language");
+        if (language.isValid())
+            config.setValue("language", language);
+
+        setLanguage(*QCoreApplication::instance());
+
+        QTEST(QCoreApplication::translate("PlayerManager", "Version"), "version");
+        QCOMPARE(QTextCodec::codecForLocale()->name(), QByteArray(installed ? "ISO-8859-2" : "UTF-8"));
+        QCOMPARE(QCoreApplication::removeTranslator(&translator), installed);
     }
 };
 

@@ -1,0 +1,221 @@
+// The network settings, the interface file and the password store, including writes that fail.
+
+#include <QtTest>
+
+#include <sys/mount.h>
+
+#include "link/authorizeuser.h"
+#include "system/network.h"
+#include "system/networkprocessoutputparser.h"
+#include "system/networksettings.h"
+#include "tests/support/box.h"
+#include "tests/support/devicefiles.h"
+
+namespace {
+
+// Kept off /cfg, so that a full or read-only /cfg only hits the file under test.
+const QString settingsPath = QStringLiteral("/tmp/network-settings.cfg");
+const QString interfacePath = QStringLiteral("/cfg/eth0");
+const QString passwordPath = QStringLiteral("/cfg/.zr605_password.txt");
+const QByteArray dhcpFile = "auto eth0\niface eth0 inet dhcp\n";
+const QByteArray digest = "25d55ad283aa400af464c76d713c07ad"; // MD5 of "12345678"
+
+bool loginSucceeds(AuthorizeUser &store, const QByteArray &field)
+{
+    QSignalSpy answered(&store, &AuthorizeUser::authorized);
+    store.checkPassword(field);
+    return answered.count() == 1 && answered.first().first().toBool();
+}
+
+// A tiny /cfg of three pages holding `file`, then made read-only or filled up.
+bool mountFailingCfg(const QString &path, const QByteArray &content, bool readOnly)
+{
+    if (::mount("cfg-small", "/cfg", "tmpfs", 0, "size=12k") != 0)
+        return false;
+    DeviceFiles::writeFile(path, content);
+    if (readOnly)
+        return ::mount(nullptr, "/cfg", nullptr, MS_REMOUNT | MS_RDONLY, "size=12k") == 0;
+    QFile filler("/cfg/filler");
+    filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    while (filler.write(QByteArray(1024, 'x')) == 1024) {
+    }
+    return true;
+}
+
+} // namespace
+
+class TestConfigFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QSettings(settingsPath, QSettings::IniFormat).clear();
+        DeviceFiles::removeFile(interfacePath);
+    }
+
+    void cleanup() { ::umount("/cfg"); }
+
+    void maskAndPrefix_data()
+    {
+        QTest::addColumn<QString>("mask");
+        QTest::addColumn<int>("prefix");
+        QTest::addColumn<bool>("roundTrip");
+        QTest::newRow("/24") << "255.255.255.0" << 24 << true;
+        QTest::newRow("/25") << "255.255.255.128" << 25 << true;
+        QTest::newRow("/1") << "128.0.0.0" << 1 << true;
+        QTest::newRow("/0") << "0.0.0.0" << 0 << true;
+        QTest::newRow("/32") << "255.255.255.255" << 32 << true;
+        QTest::newRow("non-contiguous scored per part") << "255.0.255.0" << 16 << false;
+        QTest::newRow("empty") << "" << 0 << false;
+    }
+
+    void maskAndPrefix()
+    {
+        QFETCH(QString, mask);
+        QFETCH(int, prefix);
+        QFETCH(bool, roundTrip);
+        QCOMPARE(int(Network::maskToCidr(mask)), prefix);
+        if (roundTrip)
+            QCOMPARE(Network::cidrToMask(uint8_t(prefix)), mask);
+        QCOMPARE(Network::cidrToMask(40), QString("255.255.255.255"));
+    }
+
+    // The facade chooses the mode word by a case-sensitive "dhcp"; systemNetworkReload writes the
+    // stored word as it is.
+    void interfaceFile_data()
+    {
+        QTest::addColumn<bool>("facade");
+        QTest::addColumn<QVariant>("mode");
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray staticFile = "auto eth0\niface eth0 inet static\naddress 10.1.2.3\n"
+                                      "netmask 255.255.240.0\ngateway 10.1.0.1\ndns-nameservers 10.1.0.1\n";
+        QTest::newRow("facade, dhcp") << true << QVariant("dhcp") << dhcpFile;
+        QTest::newRow("facade, DHCP is static") << true << QVariant("DHCP") << staticFile;
+        QTest::newRow("stored, static") << false << QVariant("static") << staticFile;
+        QTest::newRow("stored, DHCP kept") << false << QVariant("DHCP") << QByteArray("auto eth0\niface eth0 inet DHCP\n");
+    }
+
+    void interfaceFile()
+    {
+        QFETCH(bool, facade);
+        QFETCH(QVariant, mode);
+        Network network(settingsPath);
+        QSignalSpy refreshed(&network, &Network::networkRefreshed);
+        network.setIp("10.1.2.3");
+        network.setGateway("10.1.0.1");
+        network.setSubnetMask(20);
+        QSettings settings(settingsPath, QSettings::IniFormat);
+        if (mode.isValid())
+            settings.setValue("NET_MODE", mode);
+        if (facade)
+            QVERIFY(network.reloadNetwork());
+        else
+            QCOMPARE(systemNetworkReload(settings), 0);
+        QTEST(DeviceFiles::readFile(interfacePath), "file");
+        QCOMPARE(refreshed.count(), facade ? 1 : 0);
+    }
+
+    void liveStateParsing_data()
+    {
+        QTest::addColumn<QString>("ifconfig");
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QByteArray>("values"); // address, netmask, gateway
+        QTest::newRow("address and default route")
+            << "eth0: flags=4163<UP>  mtu 1500\n"
+               "        inet 192.168.1.20  netmask 255.255.255.0  broadcast 192.168.1.255\n"
+            << "default         192.168.1.1     0.0.0.0         UG    0      0        0 eth0\n"
+            << QByteArray("192.168.1.20 255.255.255.0 192.168.1.1");
+        QTest::newRow("IPv6 only, gateway as host name")
+            << "eth0: flags=4163<UP>  mtu 1500\n        inet6 fe80::1  prefixlen 64\n"
+            << "default         _gateway        0.0.0.0         UG    0      0        0 eth0\n" << QByteArray("  ");
+        QTest::newRow("old layout, no default route")
+            << "eth0 Link encap:Ethernet\n inet addr:10.0.0.2  Mask:255.0.0.0\n"
+            << "192.168.1.0     0.0.0.0         255.255.255.0   U     0      0        0 eth0\n" << QByteArray("  ");
+    }
+
+    void liveStateParsing()
+    {
+        QFETCH(QString, ifconfig);
+        QFETCH(QString, route);
+        const NetInfo info = NetworkProcessOutputParser::parseInterfaceOutput(ifconfig);
+        QTEST(info.ip + ' ' + info.netmask + ' ' + NetworkProcessOutputParser::parseRouteOutput(route), "values");
+    }
+
+    void login_data()
+    {
+        QTest::addColumn<QByteArray>("record"); // null: no password file
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("exact") << digest << digest << true;
+        QTest::newRow("upper case") << digest << digest.toUpper() << false;
+        QTest::newRow("record with line break") << digest + '\n' << digest << false;
+        QTest::newRow("zero-padded field") << QByteArray("abc") << QByteArray("abc") + QByteArray(29, '\0') << true;
+        QTest::newRow("no file, empty field") << QByteArray() << QByteArray(32, '\0') << true;
+    }
+
+    void login()
+    {
+        QFETCH(QByteArray, record);
+        QFETCH(QByteArray, field);
+        DeviceFiles::removeFile(passwordPath);
+        if (!record.isNull())
+            DeviceFiles::writeFile(passwordPath, record);
+        AuthorizeUser store;
+        QTEST(loginSucceeds(store, field), "accepted");
+    }
+
+    void defaultAndNewPassword()
+    {
+        QSettings settings("/cfg/settings.cfg", QSettings::IniFormat);
+        settings.remove("SN");
+        DeviceFiles::writeFile(passwordPath, "old record");
+        AuthorizeUser store;
+        QVERIFY(!store.restoreDefaultPassword());
+        QCOMPARE(DeviceFiles::readFile(passwordPath), QByteArray("old record"));
+
+        settings.setValue("SN", "12345678");
+        QVERIFY(store.restoreDefaultPassword());
+        QCOMPARE(DeviceFiles::readFile(passwordPath), digest);
+        QVERIFY(loginSucceeds(store, digest));
+
+        QVERIFY(store.updatePassword("0123456789"));
+        QCOMPARE(DeviceFiles::readFile(passwordPath), QByteArray("0123456789"));
+        QVERIFY(loginSucceeds(store, "0123456789") && !loginSucceeds(store, digest));
+    }
+
+    // A write that cannot complete keeps the complete old file and reports failure. The new
+    // content is longer than the page that truncating the old file in place would free.
+    void failedWriteKeepsTheOldFile_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("read-only") << true;
+        QTest::newRow("full") << false;
+    }
+
+    void failedWriteKeepsTheOldFile()
+    {
+        QFETCH(bool, readOnly);
+        QVERIFY(mountFailingCfg(interfacePath, dhcpFile, readOnly));
+        Network network(settingsPath);
+        QSignalSpy refreshed(&network, &Network::networkRefreshed);
+        network.setDhcp(false);
+        network.setIp(QString(5000, '1'));
+        QVERIFY(!network.reloadNetwork());
+        QSettings settings(settingsPath, QSettings::IniFormat);
+        QCOMPARE(systemNetworkReload(settings), -1);
+        QCOMPARE(refreshed.count(), 0);
+        QCOMPARE(DeviceFiles::readFile(interfacePath), dhcpFile);
+        QVERIFY(::umount("/cfg") == 0);
+
+        QVERIFY(mountFailingCfg(passwordPath, digest, readOnly));
+        AuthorizeUser store;
+        QVERIFY(!store.updatePassword(QByteArray(6000, 'a')));
+        QCOMPARE(DeviceFiles::readFile(passwordPath), digest);
+        QVERIFY(loginSucceeds(store, digest));
+    }
+};
+
+QUORVANT_TEST_MAIN(TestConfigFiles)
+#include "tst_configfiles.moc"
