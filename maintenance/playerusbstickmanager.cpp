@@ -6,13 +6,6 @@
 
 #include "maintenance/resetfiles.h"
 
-namespace {
-
-// A reset file is a few blocks of cipher text; anything far larger is not one and is not read.
-constexpr qint64 maxResetFileSize = 65536;
-
-} // namespace
-
 PlayerUsbStickManager *PlayerUsbStickManager::m_instance = nullptr;
 
 PlayerUsbStickManager *PlayerUsbStickManager::getInstance(QObject *parent)
@@ -90,7 +83,8 @@ void PlayerUsbStickManager::readResetFile(const QString &path) const
         qDebug() << "Cannot open:" << file.fileName() << file.errorString();
         return;
     }
-    if (file.size() > maxResetFileSize) {
+    // Not read into memory at all when it cannot be a reset file.
+    if (file.size() > ResetFiles::maxFileSize) {
         qDebug() << "Reset file too large, ignored:" << file.fileName() << file.size();
         return;
     }
