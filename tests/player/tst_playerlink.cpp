@@ -12,8 +12,6 @@ private slots:
     void oversizedMessageIsDroppedAndTheNextOneHandled();
     void configuration_data();
     void configuration() { PlayerRig::runScenario(); }
-    void noDmxTrackNoticeShowsTheIndexBeforeClamping_data();
-    void noDmxTrackNoticeShowsTheIndexBeforeClamping();
     void playlistSizeIsBounded();
 };
 
@@ -107,33 +105,6 @@ void TestPlayerLink::configuration_data()
         << "play; none; damage; initPlayer; expect note:Config|Error while loading config!";
     QTest::newRow("missing playlist entry becomes a placeholder") << "a.mp4,missing.mp4,c.mp4" << ""
         << "setTrack 1; play; expect stop:0; setTrack 2; expect stop:0, open:c.mp4";
-}
-
-void TestPlayerLink::noDmxTrackNoticeShowsTheIndexBeforeClamping_data()
-{
-    QTest::addColumn<QString>("setting");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("missing") << "" << "-1";
-    QTest::newRow("0") << "nodmxtrack=0" << "-1";
-    QTest::newRow("1") << "nodmxtrack=1" << "0";
-    QTest::newRow("5") << "nodmxtrack=5" << "4";
-}
-
-void TestPlayerLink::noDmxTrackNoticeShowsTheIndexBeforeClamping()
-{
-    QFETCH(QString, setting);
-    QFETCH(QString, shown);
-    PlayerRig::writeStick({"a.mp4"}, "showosd=true;" + setting);
-    PlayerRig rig;
-    QVERIFY(rig.start());
-    rig.call("initPlayer");
-    QVERIFY(rig.sync());
-    const auto notes = rig.centre.requests("GUI.ShowNotification");
-    const auto notice = std::find_if(notes.begin(), notes.end(),
-                                     [](const auto &r) { return r.params()["title"] == "No dmx track"; });
-    QVERIFY(notice != notes.end());
-    QCOMPARE(notice->params()["message"].toString(), shown);
-    QCOMPARE(notice->params()["displaytime"].toInt(), 1000);
 }
 
 void TestPlayerLink::playlistSizeIsBounded()
