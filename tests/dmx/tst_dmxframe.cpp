@@ -5,8 +5,7 @@
 
 #include <QtTest>
 
-using Chunks = QList<QByteArray>;
-using Frames = QList<QByteArray>;
+using Bytes = QList<QByteArray>;
 
 class TestDmxFrame : public QObject
 {
@@ -14,15 +13,10 @@ class TestDmxFrame : public QObject
 private slots:
     void frameLayout_data();
     void frameLayout();
-    void defaultOrderIsStopFrame();
     void cutterYieldsFrameOnlyAtItsFifthByte_data();
     void cutterYieldsFrameOnlyAtItsFifthByte();
-    void cutterKeepsOrderOfMergedFrames_data();
-    void cutterKeepsOrderOfMergedFrames();
-    void groupsWithoutFrameMarks_data();
-    void groupsWithoutFrameMarks();
-    void hexText_data();
-    void hexText();
+    void cutterKeepsMergedFramesAndBadGroupsInOrder_data();
+    void cutterKeepsMergedFramesAndBadGroupsInOrder();
 };
 
 void TestDmxFrame::frameLayout_data()
@@ -30,15 +24,13 @@ void TestDmxFrame::frameLayout_data()
     QTest::addColumn<int>("command");
     QTest::addColumn<int>("value");
     QTest::addColumn<QByteArray>("bytes");
-
-    //                                            start cmd  value lo/hi  end
-    QTest::newRow("reset") << int(CMD_RESET) << 0 << QByteArray::fromHex("FF 0C 0000 FE");
-    QTest::newRow("address of channel 1") << int(CMD_DMX_ADDR) << 0 << QByteArray::fromHex("FF 0D 0000 FE");
-    QTest::newRow("address of channel 200") << int(CMD_DMX_ADDR) << 199 << QByteArray::fromHex("FF 0D C700 FE");
-    QTest::newRow("address of channel 0") << int(CMD_DMX_ADDR) << 0xFFFF << QByteArray::fromHex("FF 0D FFFF FE");
-    QTest::newRow("track 298 little-endian") << int(CMD_MOVIE_NBR) << 298 << QByteArray::fromHex("FF 04 2A01 FE");
-    QTest::newRow("value bytes equal to marks") << int(CMD_MODE) << 0xFEFF << QByteArray::fromHex("FF 05 FFFE FE");
-    QTest::newRow("unknown code above 127") << 0xC8 << 1 << QByteArray::fromHex("FF C8 0100 FE");
+    //                                                                  start cmd  value lo hi  end
+    QTest::newRow("reset") << int(CMD_RESET) << 0 << QByteArray::fromHex("FF    0C   0000         FE");
+    QTest::newRow("channel 200") << int(CMD_DMX_ADDR) << 199 << QByteArray::fromHex("FF 0D C700 FE");
+    QTest::newRow("channel 0") << int(CMD_DMX_ADDR) << 0xFFFF << QByteArray::fromHex("FF 0D FFFF FE");
+    QTest::newRow("track 298") << int(CMD_MOVIE_NBR) << 298 << QByteArray::fromHex("FF 04 2A01 FE");
+    QTest::newRow("marks as value") << int(CMD_MODE) << 0xFEFF << QByteArray::fromHex("FF 05 FFFE FE");
+    QTest::newRow("code above 127") << 0xC8 << 1 << QByteArray::fromHex("FF C8 0100 FE");
 }
 
 void TestDmxFrame::frameLayout()
@@ -46,46 +38,28 @@ void TestDmxFrame::frameLayout()
     QFETCH(int, command);
     QFETCH(int, value);
     QFETCH(QByteArray, bytes);
-
     QCOMPARE(DmxOrder(uint8_t(command), uint16_t(value)).toBytes(), bytes);
-
     const DmxOrder parsed = DmxOrder::fromBytes(bytes);
     QVERIFY(parsed.hasFrameMarks());
     QCOMPARE(int(parsed.command()), command);
     QCOMPARE(int(parsed.argument()), value);
 }
 
-void TestDmxFrame::defaultOrderIsStopFrame()
-{
-    QCOMPARE(DmxOrder().toBytes(), QByteArray::fromHex("FF 01 0000 FE"));
-}
-
-// Every way of cutting one frame into consecutive reads: the 4 gaps between its bytes are either
-// a read boundary or not.
+// Every way of cutting one frame into reads: each of the 4 gaps between its bytes is a read
+// boundary or not.
 void TestDmxFrame::cutterYieldsFrameOnlyAtItsFifthByte_data()
 {
     QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<Chunks>("chunks");
-
-    const QList<QPair<const char *, QByteArray>> frames = {
-        {"play", QByteArray::fromHex("FF 02 0000 FE")},
-        {"marks inside value", QByteArray::fromHex("FF 04 FEFF FE")},
-    };
-    for (const auto &frame : frames) {
+    QTest::addColumn<Bytes>("reads");
+    for (const QByteArray &frame : {QByteArray::fromHex("FF 02 0000 FE"), QByteArray::fromHex("FF 04 FEFF FE")}) {
         for (int gaps = 0; gaps < 16; ++gaps) {
-            Chunks chunks;
-            QByteArray chunk;
-            QString shape;
+            Bytes reads{QByteArray()};
             for (int i = 0; i < DmxOrder::FrameSize; ++i) {
-                chunk.append(frame.second.at(i));
-                const bool boundary = i == DmxOrder::FrameSize - 1 || (gaps & (1 << i));
-                if (boundary) {
-                    chunks << chunk;
-                    shape += QString::number(chunk.size());
-                    chunk.clear();
-                }
+                reads.last().append(frame.at(i));
+                if (gaps & (1 << i))
+                    reads << QByteArray();
             }
-            QTest::addRow("%s %s", frame.first, qPrintable(shape)) << frame.second << chunks;
+            QTest::addRow("%s split %d", frame.toHex().constData(), gaps) << frame << reads;
         }
     }
 }
@@ -93,110 +67,52 @@ void TestDmxFrame::cutterYieldsFrameOnlyAtItsFifthByte_data()
 void TestDmxFrame::cutterYieldsFrameOnlyAtItsFifthByte()
 {
     QFETCH(QByteArray, frame);
-    QFETCH(Chunks, chunks);
-
+    QFETCH(Bytes, reads);
     QByteArray pending;
-    for (int i = 0; i < chunks.size() - 1; ++i)
-        QVERIFY(DmxFrame::cut(pending, chunks.at(i)).isEmpty());
-    QCOMPARE(DmxFrame::cut(pending, chunks.last()), Frames{frame});
+    for (int i = 0; i < reads.size() - 1; ++i)
+        QVERIFY(DmxFrame::cut(pending, reads.at(i)).isEmpty());
+    QCOMPARE(DmxFrame::cut(pending, reads.last()), Bytes{frame});
     QVERIFY(pending.isEmpty());
 }
 
-void TestDmxFrame::cutterKeepsOrderOfMergedFrames_data()
+// Groups without frame marks are handed on (the port drops them); the cutter then picks up again
+// at the next 0xFF inside the group, while a well-formed stream is only ever counted.
+void TestDmxFrame::cutterKeepsMergedFramesAndBadGroupsInOrder_data()
 {
-    QTest::addColumn<Chunks>("chunks");
-    QTest::addColumn<Frames>("frames");
+    QTest::addColumn<Bytes>("reads");
+    QTest::addColumn<Bytes>("groups");
     QTest::addColumn<QByteArray>("left");
 
     const QByteArray play = QByteArray::fromHex("FF 02 0000 FE");
     const QByteArray track = QByteArray::fromHex("FF 04 0300 FE");
-    const QByteArray signal = QByteArray::fromHex("FF 0A 0100 FE");
-    const QByteArray all = play + track + signal;
-
-    QTest::newRow("two in one read") << Chunks{play + track} << Frames{play, track} << QByteArray();
-    QTest::newRow("three in one read") << Chunks{all} << Frames{play, track, signal} << QByteArray();
-    QTest::newRow("one and a half, then the rest")
-        << Chunks{all.left(7), all.mid(7)} << Frames{play, track, signal} << QByteArray();
-    QTest::newRow("tail of one glued to head of next")
-        << Chunks{all.left(3), all.mid(3, 9), all.mid(12)} << Frames{play, track, signal} << QByteArray();
-    QTest::newRow("two and a partial third kept")
-        << Chunks{all.left(13)} << Frames{play, track} << signal.left(3);
-}
-
-void TestDmxFrame::cutterKeepsOrderOfMergedFrames()
-{
-    QFETCH(Chunks, chunks);
-    QFETCH(Frames, frames);
-    QFETCH(QByteArray, left);
-
-    QByteArray pending;
-    Frames cut;
-    for (const QByteArray &chunk : chunks)
-        cut += DmxFrame::cut(pending, chunk);
-    QCOMPARE(cut, frames);
-    QCOMPARE(pending, left);
-}
-
-// A group without frame marks is handed on (the port drops it) and the cutter picks up again at
-// the next 0xFF inside it; a well-formed stream is never searched.
-void TestDmxFrame::groupsWithoutFrameMarks_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<Frames>("frames");
-
-    const QByteArray play = QByteArray::fromHex("FF 02 0000 FE");
-    const QByteArray stop = QByteArray::fromHex("FF 01 0000 FE");
-
+    const QByteArray all = play + track + play;
+    QTest::newRow("three in one read") << Bytes{all} << Bytes{play, track, play} << QByteArray();
+    QTest::newRow("reads across frame borders")
+        << Bytes{all.left(3), all.mid(3, 9), all.mid(12)} << Bytes{play, track, play} << QByteArray();
+    QTest::newRow("partial third kept") << Bytes{all.left(13)} << Bytes{play, track} << play.left(3);
     QTest::newRow("stray leading byte")
-        << QByteArray::fromHex("00") + play + stop
-        << Frames{QByteArray::fromHex("00 FF 02 00 00"), play, stop};
-    QTest::newRow("wrong end byte, next frame aligned")
-        << QByteArray::fromHex("FF 02 0000 00") + stop
-        << Frames{QByteArray::fromHex("FF 02 0000 00"), stop};
-    QTest::newRow("wrong start byte, next frame aligned")
-        << QByteArray::fromHex("00 02 0000 FE") + stop
-        << Frames{QByteArray::fromHex("00 02 0000 FE"), stop};
-    QTest::newRow("truncated frame followed by whole ones")
-        << QByteArray::fromHex("FF 02 00") + play + stop
-        << Frames{QByteArray::fromHex("FF 02 00 FF 02"), QByteArray::fromHex("FF 02 00 00 FE"),
-                  QByteArray::fromHex("FF 01 00 00 FE")};
-    QTest::newRow("0xFF in a valid value is not a resync point")
-        << QByteArray::fromHex("FF 04 FF00 FE") + stop
-        << Frames{QByteArray::fromHex("FF 04 FF00 FE"), stop};
+        << Bytes{QByteArray(1, 0) + play + track} << Bytes{QByteArray::fromHex("00 FF 02 00 00"), play, track} << QByteArray();
+    QTest::newRow("wrong end byte") << Bytes{QByteArray::fromHex("FF 02 0000 00") + track}
+                                    << Bytes{QByteArray::fromHex("FF 02 0000 00"), track} << QByteArray();
+    QTest::newRow("truncated frame")
+        << Bytes{QByteArray::fromHex("FF 02 00") + play}
+        << Bytes{QByteArray::fromHex("FF 02 00 FF 02"), play} << QByteArray();
+    QTest::newRow("0xFF in a valid value")
+        << Bytes{QByteArray::fromHex("FF 04 FF00 FE") + play} << Bytes{QByteArray::fromHex("FF 04 FF00 FE"), play}
+        << QByteArray();
 }
 
-void TestDmxFrame::groupsWithoutFrameMarks()
+void TestDmxFrame::cutterKeepsMergedFramesAndBadGroupsInOrder()
 {
-    QFETCH(QByteArray, stream);
-    QFETCH(Frames, frames);
-
+    QFETCH(Bytes, reads);
+    QFETCH(Bytes, groups);
+    QFETCH(QByteArray, left);
     QByteArray pending;
-    QCOMPARE(DmxFrame::cut(pending, stream), frames);
-    QVERIFY(pending.isEmpty());
-}
-
-void TestDmxFrame::hexText_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QByteArray>("bytes");
-
-    QTest::newRow("spaced") << "ff 02 00 00 fe" << true << QByteArray::fromHex("FF020000FE");
-    QTest::newRow("packed upper case") << "FF0D0100FE" << true << QByteArray::fromHex("FF0D0100FE");
-    QTest::newRow("odd digit count") << "ff 0" << false << QByteArray();
-    QTest::newRow("not hex") << "ff zz" << false << QByteArray();
-}
-
-void TestDmxFrame::hexText()
-{
-    QFETCH(QString, text);
-    QFETCH(bool, ok);
-    QFETCH(QByteArray, bytes);
-
-    QByteArray parsed;
-    QCOMPARE(DmxFrame::fromHex(text, &parsed), ok);
-    if (ok)
-        QCOMPARE(parsed, bytes);
+    Bytes cut;
+    for (const QByteArray &read : reads)
+        cut += DmxFrame::cut(pending, read);
+    QCOMPARE(cut, groups);
+    QCOMPARE(pending, left);
 }
 
 QUORVANT_TEST_MAIN(TestDmxFrame)

@@ -62,6 +62,18 @@ bool BoardPort::waitForFrames(int count, int timeoutMs)
     return m_frames.size() >= count;
 }
 
+QList<QByteArray> BoardPort::framesUpToEchoOf(const QByteArray &marker, int timeoutMs)
+{
+    send(marker);
+    QDeadlineTimer deadline(timeoutMs);
+    while (!m_frames.contains(marker) && !deadline.hasExpired())
+        QTest::qWait(10);
+    QList<QByteArray> frames = m_frames;
+    if (frames.removeAll(marker) == 0)
+        frames << "marker never acknowledged";
+    return frames;
+}
+
 void BoardPort::onReadyRead()
 {
     for (const QByteArray &frame : DmxFrame::cut(m_pending, m_port.readAll())) {

@@ -27,6 +27,10 @@ public:
     QList<QByteArray> frames() const;
     void clear();
     bool waitForFrames(int count, int timeoutMs);
+    // Sends `marker`, a frame the daemon acknowledges and otherwise ignores, and waits for its echo:
+    // every frame the daemon wrote before it is then in. Returns those frames without the echo,
+    // or a note that the echo never came.
+    QList<QByteArray> framesUpToEchoOf(const QByteArray &marker, int timeoutMs = 5000);
 
 signals:
     void frameReceived(const QByteArray &frame);
