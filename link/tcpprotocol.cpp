@@ -316,6 +316,8 @@ QByteArray fileListReply(const QByteArray &serialNumber, const QStringList &path
 int parseReply(const QByteArray &bytes, Reply *reply, int serialLength)
 {
     *reply = Reply();
+    if (serialLength < 0)
+        return ReplyInvalid;
     ReplyReader reader(bytes);
     if (!reader.has(2))
         return ReplyIncomplete;
