@@ -111,7 +111,7 @@ void Updater::checkForUpdates()
     qDebug() << "Update files:" << m_updateFiles;
 
     if (m_updateFiles.size() >= 2)
-        QTimer::singleShot(updateDelayMs, this, &Updater::runUpdate);
+        QTimer::singleShot(updateDelayMs, Qt::PreciseTimer, this, &Updater::runUpdate);
     else
         emit updateInfo(tr("Update"), tr("No update files found"), noticeDuration);
 }
@@ -165,7 +165,7 @@ void Updater::runUpdate()
         runShell(QStringLiteral("mount -o remount,ro '/boot'"));
     }
     emit updateInfo(tr("Update success"), tr("Rebooting"), noticeDuration);
-    QTimer::singleShot(rebootDelayMs, this, &Updater::reboot);
+    QTimer::singleShot(rebootDelayMs, Qt::PreciseTimer, this, &Updater::reboot);
 }
 
 bool Updater::compareFiles(const QString &controlFile, const QString &programFile)

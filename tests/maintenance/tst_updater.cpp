@@ -8,17 +8,14 @@
 #include <QtTest/QtTest>
 
 namespace {
-
 const QString installed = QStringLiteral("/cfg/quorvant");
+const QString stick = QStringLiteral("/media/ZR605/");
 const QByteArray oldProgram = "#!/bin/sh\necho old\n";
 const QByteArray banner(80, '#');
 
 QByteArray newProgram(int size = 3000)
 {
-    QByteArray program = "\x7f" "ELF new build ";
-    while (program.size() < size)
-        program += QByteArray::number(program.size());
-    return program.left(size);
+    return QByteArray(size, '\x7f');
 }
 
 // "digest  name\n", the way an installer makes the control file.
@@ -26,47 +23,39 @@ QByteArray md5sumLine(const QString &path)
 {
     QProcess md5sum;
     md5sum.setWorkingDirectory(QFileInfo(path).absolutePath());
-    md5sum.start(QStringLiteral("md5sum"), { QFileInfo(path).fileName() });
+    md5sum.start("md5sum", { QFileInfo(path).fileName() });
     if (!md5sum.waitForFinished(30000) || md5sum.exitCode() != 0)
         qFatal("md5sum failed");
     return md5sum.readAllStandardOutput();
 }
 
-// mount is a recording stand-in inside the box; the test needs the real one.
+// mount is a recording stand-in inside the box; these tests need the real one.
 void runReal(const QString &program, const QStringList &arguments)
 {
-    const QString path = program == QLatin1String("mount") ? Box::realProgram(program) : program;
-    if (QProcess::execute(path, arguments) != 0)
+    if (QProcess::execute(program == "mount" ? Box::realProgram(program) : program, arguments) != 0)
         qFatal("%s failed", qPrintable(program));
 }
-
 } // namespace
 
 class TestUpdater : public QObject
 {
     Q_OBJECT
-
 private slots:
     void init();
-    void cleanup();
     void pairIsFoundInEitherOrder_data();
     void pairIsFoundInEitherOrder();
     void updateRun_data();
     void updateRun();
     void bootConfigGetsOnlyMissingLines_data();
     void bootConfigGetsOnlyMissingLines();
-    void networkMarkerSwitchesToDhcpAndDefersUpdate_data();
     void networkMarkerSwitchesToDhcpAndDefersUpdate();
     void failedCopyKeepsOldProgram_data();
     void failedCopyKeepsOldProgram();
-    void noticesSpeakPolish_data();
-    void noticesSpeakPolish();
 
 private:
-    QStringList waitForTitles(Updater &updater, const QString &lastTitle);
-    void expectNoRebootWithin(int ms);
+    QStringList runAndCollectTitles(const QString &lastTitle);
 
-    bool m_tinyCfg = false;
+    qint64 m_rebootDelayMs = -1;
 };
 
 void TestUpdater::init()
@@ -78,162 +67,106 @@ void TestUpdater::init()
     Box::clearCommandLog();
 }
 
-void TestUpdater::cleanup()
+// Runs a check, collects the notice titles until `lastTitle` and then watches the log for a reboot.
+QStringList TestUpdater::runAndCollectTitles(const QString &lastTitle)
 {
-    if (m_tinyCfg)
-        runReal(QStringLiteral("umount"), { QStringLiteral("/cfg") });
-    m_tinyCfg = false;
-}
-
-// Collects notice titles until `lastTitle` arrives (or the wait gives up).
-QStringList TestUpdater::waitForTitles(Updater &updater, const QString &lastTitle)
-{
+    Updater updater;
     QStringList titles;
-    QObject context;
-    connect(&updater, &Updater::updateInfo, &context, [&titles](const QString &title, const QString &, int duration) {
-        QCOMPARE(duration, 5000);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 successAt = -1;
+    connect(&updater, &Updater::updateInfo, [&](const QString &title, const QString &, int duration) {
         titles << title;
+        successAt = title == "Update success" ? clock.elapsed() : successAt;
+        QCOMPARE(duration, 5000);
     });
     updater.checkForUpdates();
     if (!QTest::qWaitFor([&] { return titles.contains(lastTitle); }, 10000))
         qWarning("no \"%s\" notice", qPrintable(lastTitle));
+    m_rebootDelayMs = -1;
+    for (const qint64 until = clock.elapsed() + 2500; clock.elapsed() < until && m_rebootDelayMs < 0;) {
+        QTest::qWait(20);
+        if (Box::commandLog().contains("reboot -f"))
+            m_rebootDelayMs = clock.elapsed() - successAt;
+    }
     return titles;
-}
-
-void TestUpdater::expectNoRebootWithin(int ms)
-{
-    QTest::qWait(ms);
-    QVERIFY(!Box::commandLog().contains(QStringLiteral("reboot -f")));
 }
 
 void TestUpdater::pairIsFoundInEitherOrder_data()
 {
     QTest::addColumn<QStringList>("found");
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<QString>("program");
-
-    QTest::newRow("program first") << QStringList{ "/media/s/quorvant", "/media/s/quorvant.md5" }
-                                   << "/media/s/quorvant.md5" << "/media/s/quorvant";
-    QTest::newRow("control first") << QStringList{ "/media/s/quorvant.md5", "/media/s/quorvant" }
-                                   << "/media/s/quorvant.md5" << "/media/s/quorvant";
-    QTest::newRow("any program name") << QStringList{ "/media/s/QUORVANT-4.1", "/media/t/quorvant.md5" }
-                                      << "/media/t/quorvant.md5" << "/media/s/QUORVANT-4.1";
-    QTest::newRow("third file ignored") << QStringList{ "/media/s/quorvant", "/media/s/quorvant.txt", "/media/s/quorvant.md5" }
-                                        << QString() << QString();
-    QTest::newRow("suffix is case-sensitive") << QStringList{ "/media/s/quorvant", "/media/s/quorvant.MD5" }
-                                              << QString() << QString();
-    QTest::newRow("single file") << QStringList{ "/media/s/quorvant.md5" } << QString() << QString();
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("program first") << QStringList{ "/media/s/QUORVANT-4.1", "/media/t/quorvant.md5" } << true;
+    QTest::newRow("control first") << QStringList{ "/media/t/quorvant.md5", "/media/s/QUORVANT-4.1" } << true;
+    QTest::newRow("suffix is case-sensitive") << QStringList{ "/media/s/quorvant", "/media/s/quorvant.MD5" } << false;
 }
 
 void TestUpdater::pairIsFoundInEitherOrder()
 {
     QFETCH(QStringList, found);
-    QFETCH(QString, control);
-    QFETCH(QString, program);
-
+    QFETCH(bool, valid);
     const Updater::UpdatePair pair = Updater::pickUpdatePair(found);
-    QCOMPARE(pair.isValid(), !control.isEmpty());
-    QCOMPARE(pair.controlFile, control);
-    QCOMPARE(pair.programFile, program);
+    QCOMPARE(pair.controlFile, valid ? "/media/t/quorvant.md5" : "");
+    QCOMPARE(pair.programFile, valid ? "/media/s/QUORVANT-4.1" : "");
 }
 
 void TestUpdater::updateRun_data()
 {
-    QTest::addColumn<QString>("program");      // path of the program file, empty for none
-    QTest::addColumn<QString>("second");       // path of a second update file
-    QTest::addColumn<QByteArray>("secondBytes"); // its content; "md5sum" makes a real control line
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QByteArray>("controlBytes");  // "md5sum": the real control line
     QTest::addColumn<QStringList>("titles");
-    QTest::addColumn<bool>("installs");
-    QTest::addColumn<bool>("filesStay");
-
-    const QString stick = QStringLiteral("/media/ZR605/");
     const QStringList success{ "Update", "Data verified", "Update success" };
-    QTest::newRow("md5sum pair") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray("md5sum") << success
-                                 << true << false;
+    const QStringList mismatch{ "Update", "Corrupted data", "Checksums" };
+    QTest::newRow("md5sum pair") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray("md5sum") << success;
     QTest::newRow("pair in a folder of another volume")
-        << "/media/BACKUP/new/quorvant" << "/media/BACKUP/new/quorvant.md5" << QByteArray("md5sum") << success
-        << true << false;
-    QTest::newRow("upper-case digest") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray("upper")
-                                       << QStringList{ "Update", "Corrupted data", "Checksums" } << false << false;
-    QTest::newRow("digest of another file") << stick + "quorvant" << stick + "quorvant.md5"
-                                            << QByteArray("0123456789abcdef0123456789abcdef  quorvant\n")
-                                            << QStringList{ "Update", "Corrupted data", "Checksums" } << false << false;
-    QTest::newRow("truncated digest") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray("short")
-                                      << QStringList{ "Update", "Corrupted data", "Checksums" } << false << false;
+        << "/media/BACKUP/new/quorvant" << "/media/BACKUP/new/quorvant.md5" << QByteArray("md5sum") << success;
+    QTest::newRow("upper-case digest") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray("upper") << mismatch;
     QTest::newRow("empty control file") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray()
-                                        << QStringList{ "Update", "Checksums" } << false << false;
-    QTest::newRow("second file not a control file")
-        << stick + "quorvant" << stick + "quorvant.txt" << QByteArray("notes")
-        << QStringList{ "Update", "No update control file" } << false << false;
-    QTest::newRow("program alone") << stick + "quorvant" << QString() << QByteArray() << QStringList{ "Update" }
-                                   << false << true;
-    QTest::newRow("control file alone") << QString() << stick + "quorvant.md5" << QByteArray("md5sum")
-                                        << QStringList{ "Update" } << false << true;
+                                        << QStringList{ "Update", "Checksums" };
+    QTest::newRow("quorvant.txt beside") << stick + "quorvant" << stick + "quorvant.txt" << QByteArray("notes")
+                                         << QStringList{ "Update", "No update control file" };
+    QTest::newRow("program alone") << stick + "quorvant" << QString() << QByteArray() << QStringList{ "Update" };
 }
 
 void TestUpdater::updateRun()
 {
     QFETCH(QString, program);
-    QFETCH(QString, second);
-    QFETCH(QByteArray, secondBytes);
+    QFETCH(QString, control);
+    QFETCH(QByteArray, controlBytes);
     QFETCH(QStringList, titles);
-    QFETCH(bool, installs);
-    QFETCH(bool, filesStay);
-
-    const QByteArray programBytes = newProgram();
-    DeviceFiles::writeFile(program.isEmpty() ? QStringLiteral("/tmp/quorvant") : program, programBytes);
-    const QByteArray line = md5sumLine(program.isEmpty() ? QStringLiteral("/tmp/quorvant") : program);
-    if (secondBytes == "md5sum")
-        secondBytes = line;
-    else if (secondBytes == "upper")
-        secondBytes = line.left(32).toUpper() + line.mid(32);
-    else if (secondBytes == "short")
-        secondBytes = line.left(31);
-    if (!second.isEmpty())
-        DeviceFiles::writeFile(second, secondBytes);
+    DeviceFiles::writeFile(program, newProgram());
+    const QByteArray line = md5sumLine(program);
+    const QMap<QByteArray, QByteArray> made{ { "md5sum", line }, { "upper", line.left(32).toUpper() + line.mid(32) } };
+    if (!control.isEmpty())
+        DeviceFiles::writeFile(control, made.value(controlBytes, controlBytes));
     DeviceFiles::writeFile(QString::fromLatin1(Updater::bootConfigPath), "audio_pwm_mode=2\nhdmi_group=1\nhdmi_mode=16\n");
 
-    Updater updater;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 successAt = -1;
-    connect(&updater, &Updater::updateInfo, [&](const QString &title) {
-        if (title == QLatin1String("Update success"))
-            successAt = clock.elapsed();
-    });
-    QCOMPARE(waitForTitles(updater, titles.last()), titles);
-
-    QCOMPARE(QFile::exists(program) || QFile::exists(second), filesStay);
+    QCOMPARE(runAndCollectTitles(titles.last()), titles);
+    const bool installs = titles.last() == "Update success";
+    QCOMPARE(DeviceFiles::readFile(installed), installs ? newProgram() : oldProgram);
+    QCOMPARE(QFile::exists(program), control.isEmpty());
     if (!installs) {
-        QCOMPARE(DeviceFiles::readFile(installed), oldProgram);
-        expectNoRebootWithin(2500);
+        QCOMPARE(Box::commandLog(), QStringList());
         return;
     }
-    QCOMPARE(DeviceFiles::readFile(installed), programBytes);
     QVERIFY(QFileInfo(installed).isExecutable());
-    QVERIFY(!QFile::exists(QStringLiteral("/cfg/.quorvant.new")));
-    QTRY_VERIFY_WITH_TIMEOUT(Box::commandLog().contains(QStringLiteral("reboot -f")), 10000);
-    const qint64 delay = clock.elapsed() - successAt;
-    qInfo("reboot %lld ms after the success notice", delay);
-    QVERIFY2(delay >= 1900, "the reboot must leave the notice time to show");
     QCOMPARE(Box::commandLog(), QStringList({ "mount -o remount,rw /boot", "mount -o remount,ro /boot", "reboot -f" }));
+    qInfo("reboot %lld ms after the success notice", m_rebootDelayMs);
+    QVERIFY(m_rebootDelayMs >= 1990);  // the notice needs time to show
 }
 
 void TestUpdater::bootConfigGetsOnlyMissingLines_data()
 {
     QTest::addColumn<QByteArray>("config");
     QTest::addColumn<QByteArray>("appended");
-
     const QByteArray audio = "\n# Audio config\naudio_pwm_mode=2";
     const QByteArray group = "\n# HDMI config\nhdmi_group=1";
     const QByteArray mode = "\n# HDMI config\nhdmi_mode=16";
     QTest::newRow("all present") << QByteArray("hdmi_mode=16\r\naudio_pwm_mode=2 # pwm\nhdmi_group=1") << QByteArray();
-    QTest::newRow("only audio") << QByteArray("gpu_mem=128\naudio_pwm_mode=2\n")
-                                << "\n\n" + banner + group + mode + "\n\n" + banner;
-    QTest::newRow("commented mode line") << QByteArray("audio_pwm_mode=2\nhdmi_group=1\n#hdmi_mode=16\n")
-                                         << "\n\n" + banner + mode + "\n\n" + banner;
-    QTest::newRow("indented line does not count") << QByteArray(" audio_pwm_mode=2\nhdmi_group=1\nhdmi_mode=16")
-                                                  << "\n\n" + banner + audio + "\n\n" + banner;
+    QTest::newRow("only audio") << QByteArray("gpu_mem=128\naudio_pwm_mode=2\n") << "\n\n" + banner + group + mode + "\n\n" + banner;
+    QTest::newRow("commented mode") << QByteArray("audio_pwm_mode=2\nhdmi_group=1\n#hdmi_mode=16\n") << "\n\n" + banner + mode + "\n\n" + banner;
+    QTest::newRow("indented audio") << QByteArray(" audio_pwm_mode=2\nhdmi_group=1\nhdmi_mode=16") << "\n\n" + banner + audio + "\n\n" + banner;
     QTest::newRow("empty file") << QByteArray() << "\n\n" + banner + audio + group + mode + "\n\n" + banner;
 }
 
@@ -241,47 +174,28 @@ void TestUpdater::bootConfigGetsOnlyMissingLines()
 {
     QFETCH(QByteArray, config);
     QFETCH(QByteArray, appended);
-    const QString path = QString::fromLatin1(Updater::bootConfigPath);
-    DeviceFiles::writeFile(path, config);
-
+    DeviceFiles::writeFile(QString::fromLatin1(Updater::bootConfigPath), config);
     Updater updater;
-    QVERIFY(updater.checkConfigFile());
-    QCOMPARE(DeviceFiles::readFile(path), config + appended);
-    // A second pass finds everything in place and leaves the file alone.
-    QVERIFY(updater.checkConfigFile());
-    QCOMPARE(DeviceFiles::readFile(path), config + appended);
-}
-
-void TestUpdater::networkMarkerSwitchesToDhcpAndDefersUpdate_data()
-{
-    QTest::addColumn<bool>("withUpdate");
-    QTest::newRow("marker alone") << false;
-    QTest::newRow("marker and an update pair") << true;
+    for (int pass = 0; pass < 2; ++pass) {  // the second pass finds everything and appends nothing
+        QVERIFY(updater.checkConfigFile());
+        QCOMPARE(DeviceFiles::readFile(QString::fromLatin1(Updater::bootConfigPath)), config + appended);
+    }
 }
 
 void TestUpdater::networkMarkerSwitchesToDhcpAndDefersUpdate()
 {
-    QFETCH(bool, withUpdate);
     DeviceFiles::writeSettings({ { "NET_MODE", "static" }, { "NET_IP", "10.1.2.3" } });
-    DeviceFiles::writeFile(QStringLiteral("/cfg/eth0"), "auto eth0\niface eth0 inet static\n");
     DeviceFiles::writeStickFile(QStringLiteral("resetnetwork.txt"), "anything");
-    if (withUpdate) {
-        DeviceFiles::writeStickFile(QStringLiteral("quorvant"), newProgram());
-        DeviceFiles::writeStickFile(QStringLiteral("quorvant.md5"), md5sumLine(Box::stickPath() + "/quorvant"));
-    }
+    DeviceFiles::writeStickFile(QStringLiteral("quorvant"), newProgram());
+    DeviceFiles::writeStickFile(QStringLiteral("quorvant.md5"), md5sumLine(stick + "quorvant"));
 
-    Updater updater;
-    QSignalSpy notices(&updater, &Updater::updateInfo);
-    updater.checkForUpdates();
-
-    QVERIFY(!QFile::exists(Box::stickPath() + "/resetnetwork.txt"));
-    QCOMPARE(QSettings(QStringLiteral("/cfg/settings.cfg"), QSettings::IniFormat).value("NET_MODE").toString(),
-             QStringLiteral("dhcp"));
+    QCOMPARE(runAndCollectTitles(QStringLiteral("none expected")), QStringList());
+    QVERIFY(!QFile::exists(stick + "resetnetwork.txt"));
+    QCOMPARE(QSettings("/cfg/settings.cfg", QSettings::IniFormat).value("NET_MODE").toString(), "dhcp");
     QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/eth0")), QByteArray("auto eth0\niface eth0 inet dhcp\n"));
-    expectNoRebootWithin(2000);
-    QCOMPARE(notices.count(), 0);
-    QCOMPARE(QFile::exists(Box::stickPath() + "/quorvant"), withUpdate);
+    QVERIFY(QFile::exists(stick + "quorvant"));
     QCOMPARE(DeviceFiles::readFile(installed), oldProgram);
+    QCOMPARE(Box::commandLog(), QStringList());
 }
 
 void TestUpdater::failedCopyKeepsOldProgram_data()
@@ -294,61 +208,21 @@ void TestUpdater::failedCopyKeepsOldProgram_data()
 void TestUpdater::failedCopyKeepsOldProgram()
 {
     QFETCH(bool, readOnly);
-    runReal(QStringLiteral("mount"), { "-t", "tmpfs", "-o", "size=64k", "tinycfg", "/cfg" });
-    m_tinyCfg = true;
+    runReal("mount", { "-t", "tmpfs", "-o", "size=64k", "tinycfg", "/cfg" });
+    const auto unmount = qScopeGuard([] { runReal("umount", { "/cfg" }); });
     DeviceFiles::writeFile(installed, oldProgram);
     if (readOnly)
-        runReal(QStringLiteral("mount"), { "-o", "remount,ro", "/cfg" });
+        runReal("mount", { "-o", "remount,ro", "/cfg" });
     const QByteArray program = newProgram(readOnly ? 3000 : 256 * 1024);
     DeviceFiles::writeStickFile(QStringLiteral("quorvant"), program);
-    DeviceFiles::writeStickFile(QStringLiteral("quorvant.md5"), md5sumLine(Box::stickPath() + "/quorvant"));
+    DeviceFiles::writeStickFile(QStringLiteral("quorvant.md5"), md5sumLine(stick + "quorvant"));
 
-    Updater updater;
-    QCOMPARE(waitForTitles(updater, QStringLiteral("Update error")),
-             QStringList({ "Update", "Data verified", "Update error" }));
-
+    QCOMPARE(runAndCollectTitles("Update error"), QStringList({ "Update", "Data verified", "Update error" }));
     QCOMPARE(DeviceFiles::readFile(installed), oldProgram);
-    QCOMPARE(QDir(QStringLiteral("/cfg")).entryList(QDir::Files | QDir::Hidden), QStringList{ "quorvant" });
-    QCOMPARE(DeviceFiles::readFile(Box::stickPath() + "/quorvant"), program);
-    QVERIFY(QFile::exists(Box::stickPath() + "/quorvant.md5"));
-    expectNoRebootWithin(2500);
-}
-
-void TestUpdater::noticesSpeakPolish_data()
-{
-    QTest::addColumn<QString>("second");
-    QTest::addColumn<QStringList>("notices");
-
-    QTest::newRow("no files") << QString() << QStringList{ "Aktualizacja / Nie znaleziono plików aktualizacji" };
-    QTest::newRow("no control file")
-        << QStringLiteral("quorvant.txt")
-        << QStringList{ "Aktualizacja / Znaleziono pliki aktualizacji. Uruchamianie aktualizacji...",
-                        "Brak pliku kontrolnego aktualizacji / Aktualizacja przerwana. Usuwanie plików aktualizacji." };
-    QTest::newRow("empty control file")
-        << QStringLiteral("quorvant.md5")
-        << QStringList{ "Aktualizacja / Znaleziono pliki aktualizacji. Uruchamianie aktualizacji...",
-                        "Sumy kontrolne / Błąd zgodności sum kontrolnych. Aktualizacja przerwana." };
-}
-
-void TestUpdater::noticesSpeakPolish()
-{
-    QFETCH(QString, second);
-    QFETCH(QStringList, notices);
-    QTranslator polish;
-    QVERIFY(polish.load(QStringLiteral("polish.qm"), QStringLiteral(":/translations")));
-    QCoreApplication::installTranslator(&polish);
-    const auto uninstall = qScopeGuard([&polish] { QCoreApplication::removeTranslator(&polish); });
-    DeviceFiles::writeStickFile(QStringLiteral("quorvant"), newProgram());
-    if (!second.isEmpty())
-        DeviceFiles::writeStickFile(second, QByteArray());
-
-    Updater updater;
-    QStringList shown;
-    connect(&updater, &Updater::updateInfo, [&shown](const QString &title, const QString &info) {
-        shown << title + " / " + info;
-    });
-    updater.checkForUpdates();
-    QTRY_COMPARE_WITH_TIMEOUT(shown, notices, 10000);
+    QCOMPARE(QDir("/cfg").entryList(QDir::Files | QDir::Hidden), QStringList{ "quorvant" });
+    QCOMPARE(DeviceFiles::readFile(stick + "quorvant"), program);
+    QVERIFY(QFile::exists(stick + "quorvant.md5"));
+    QCOMPARE(Box::commandLog(), QStringList());
 }
 
 QUORVANT_TEST_MAIN(TestUpdater)
