@@ -14,9 +14,10 @@ public:
 
     QStringList extractFileListFrom(const QString &path) const;
 
-    static bool isInsideRoot(const QString &root, const QString &path);
-
 public slots:
     bool clearConfiguration() const;
+
+private:
+    static bool isInsideRoot(const QString &root, const QString &path);
 };
 
