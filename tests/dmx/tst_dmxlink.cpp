@@ -43,7 +43,7 @@ private slots:
 
 private:
     void startDaemon(const QByteArray &settings = standardSettings);
-    void startLinkReady(const QByteArray &settings = standardSettings);
+    void startLinkReady();
     void playFirstEntry();
     QStringList transport() const;
     QStringList channelNotices() const;
@@ -82,14 +82,16 @@ void TestDmxLink::startDaemon(const QByteArray &settings)
     DeviceFiles::clearStick();
     for (const char *name : {"a.mp4", "b.mp3", "c.png"})
         DeviceFiles::writeStickFile(QString::fromLatin1(name), "media");
+    DeviceFiles::writeStickFile(QStringLiteral("SKINDEFAULT.jpg"), "new background");
+    DeviceFiles::writeFile(QStringLiteral("/cfg/background"), "old background, longer than the new one");
     DeviceFiles::writeStickConfig(settings + "[playlist]\nsize=3\n1\\track=a.mp4\n2\\track=b.mp3\n3\\track=c.png\n");
     QVERIFY(m_daemon->start());
     QTRY_COMPARE_WITH_TIMEOUT(m_connectedAtMs.size(), 1, 10000);
 }
 
-void TestDmxLink::startLinkReady(const QByteArray &settings)
+void TestDmxLink::startLinkReady()
 {
-    startDaemon(settings);
+    startDaemon();
     QVERIFY(m_board->waitForFrames(2, 15000));
     QCOMPARE(m_board->frames(), (Bytes{resetFrame, channel200Frame}));
     m_board->clear();
@@ -141,6 +143,7 @@ void TestDmxLink::linkComesUpInThreeStepsAndPlays()
     QVERIFY2(resetDelay >= 1900 && resetDelay < 4000, qPrintable(QString::number(resetDelay)));
     QVERIFY2(channelDelay >= 2900 && channelDelay < 5000, qPrintable(QString::number(channelDelay)));
     QTRY_COMPARE_WITH_TIMEOUT(channelNotices(), QStringList{"Set channel to 200 / 3000"}, 5000);
+    QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/background")), QByteArray("new background"));
 
     m_board->clear();
     m_centre->clearRequests();
