@@ -1,6 +1,7 @@
 #include "tools/ctl/stickcommands.h"
 
 #include "maintenance/filecrypt.h"
+#include "system/atomicfile.h"
 #include "tools/ctl/ctlcommand.h"
 
 #include <QCryptographicHash>
@@ -21,10 +22,10 @@ constexpr int cipherBlock = 16;
 
 bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    QString reason;
+    if (AtomicFile::write(path, bytes, &reason))
         return true;
-    *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    *error = QStringLiteral("cannot write %1: %2").arg(path, reason);
     return false;
 }
 
@@ -50,8 +51,10 @@ bool copyAndHash(const QString &from, const QString &to, QByteArray *digest, QSt
         }
         hash.addData(chunk);
     }
-    if (!target.commit()) {
+    // A full stick shows only when the last buffer is flushed; commit alone would not notice.
+    if (!target.flush() || !target.commit()) {
         *error = QStringLiteral("cannot write %1: %2").arg(to, target.errorString());
+        target.cancelWriting();
         return false;
     }
     QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
