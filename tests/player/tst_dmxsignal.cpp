@@ -29,8 +29,8 @@ void TestDmxSignal::standbyActions_data()
         "onplay 1; dmx on; expect stop:1; play; expect stop:1, open:a.mp4");
     row("play standby entry: loss while playing stops first", playStandby,
         playing + "dmx off; expect stop:1, volume:40; expect stop:1, open:c.mp4");
-    row("play standby entry: standby entry follows its own mode", playStandby,
-        "dmx off; expect volume:40; expect stop:0, open:c.mp4; onplay 1; end; wait 700; none");
+    row("play standby entry: standby entry follows its own mode", "nodmxtrack=2;nodmxmode=2",
+        "dmx off; expect volume:100; expect stop:0, open:b.mp4; onplay 1; end; expect stop:1, open:c.mp4");
     row("play standby entry: quick return still gets the delayed play of the selection", playStandby,
         "dmx off; expect volume:40; dmx on; expect stop:0; expect stop:0, open:a.mp4");
     row("stop: loss while playing stops, return restores without opening", "nodmxaction=1",

@@ -42,10 +42,10 @@ void TestPlayback::transport_data()
     row("no notices without showosd", abc, "showosd=false", "play; expect stop:0, open:a.mp4; stop; expect stop:0; none");
     row("Polish notices", abc, "showosd=true;language=Polish", "setVolume 32; expect volume:50, note:Głośność|50; stop; expect stop:0, note:Stop|");
     row("language names are case-sensitive", abc, "showosd=true;language=polish", "setVolume 32; expect volume:50, note:Volume|50");
-    row("playOnly restarts without changing the state", abc, "", "playOnly; expect stop:0, open:a.mp4; end; wait 700; none");
+    row("playOnly restarts without changing the state", abc, "", "setMode 1; playOnly; expect stop:0, open:a.mp4; end; wait 700; none");
     row("empty entry in single mode only stops", "missing.mp4", "", "play; expect stop:0; wait 700; none");
     row("file name with quote and backslash is escaped", R"(we"i\rd.mp4)", "", R"(play; expect stop:0, open:we"i\rd.mp4)");
-    row("track end while stopped is ignored", abc, "setmode=3", playing + "stop; expect stop:1; end; wait 700; none");
+    row("track end while stopped is ignored", abc, "", "setMode 3;" + playing + "stop; expect stop:1; end; wait 700; none");
     row("empty playlist sends nothing", "", "", "play; setMode 4; end; wait 700; none");
     row("index beyond the list only stores it", abc, "", playing + "setTrack 5; wait 700; none; play; none");
 }

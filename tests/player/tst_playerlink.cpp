@@ -5,7 +5,7 @@ class TestPlayerLink : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { QCoreApplication::setApplicationVersion("4.0.0"); }
-    void init() { PlayerRig::writeStick({"a.mp4", "b.mp4"}, "setmode=0"); }
+    void init() { PlayerRig::writeStick({"a.mp4", "b.mp4"}, ""); }
     void connectsOnceTheMediaCentreListensThenRunsTheStartSequence();
     void reconnectsAfterTheMediaCentreClosesTheLinkAndKeepsTheState();
     void commandWhileTheLinkIsDownIsLostButItsStateStands();
