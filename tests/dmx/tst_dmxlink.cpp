@@ -101,6 +101,7 @@ void TestDmxLink::startLinkReady()
 void TestDmxLink::playFirstEntry()
 {
     m_board->send(frame(CMD_PLAY));
+    QCOMPARE(m_board->framesUpToEchoOf(sentinel), Bytes{frame(CMD_PLAY)});
     QTRY_COMPARE_WITH_TIMEOUT(transport(), (QStringList{"Stop", a}), 5000);
     m_centre->clearRequests();
     m_board->clear();
@@ -140,8 +141,9 @@ void TestDmxLink::linkComesUpInThreeStepsAndPlays()
     QCOMPARE(m_board->frames(), (Bytes{resetFrame, channel200Frame}));
     const qint64 resetDelay = m_frameAtMs.at(0) - m_connectedAtMs.first();
     const qint64 channelDelay = m_frameAtMs.at(1) - m_frameAtMs.at(0);
-    QVERIFY2(resetDelay >= 1900 && resetDelay < 4000, qPrintable(QString::number(resetDelay)));
-    QVERIFY2(channelDelay >= 2900 && channelDelay < 5000, qPrintable(QString::number(channelDelay)));
+    // Coarse timers may fire up to 5 % early, and a loaded machine delays the frames' arrival.
+    QVERIFY2(resetDelay >= 1700 && resetDelay < 4000, qPrintable(QString::number(resetDelay)));
+    QVERIFY2(channelDelay >= 2600 && channelDelay < 5000, qPrintable(QString::number(channelDelay)));
     QTRY_COMPARE_WITH_TIMEOUT(channelNotices(), QStringList{"Set channel to 200 / 3000"}, 5000);
     QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/background")), QByteArray("new background"));
 
@@ -181,7 +183,8 @@ void TestDmxLink::commandsPassTheCoalescing()
     QCOMPARE(m_board->framesUpToEchoOf(sentinel), frames);
     if (trackEnds)
         m_centre->push(FakeMediaCentre::onStop(true));
-    QTest::qWait(1200);
+    QTRY_COMPARE_WITH_TIMEOUT(transport(), expected, 5000);
+    QTest::qWait(700); // nothing more follows the coalesced request
     QCOMPARE(transport(), expected);
 }
 
@@ -213,8 +216,7 @@ void TestDmxLink::signalLossRunsStandbyAction()
     startLinkReady();
     m_board->send(frame(CMD_NO_SIGNAL, 0));
     m_board->send(frame(CMD_NO_SIGNAL, 0)); // a repeated report changes nothing
-    QTest::qWait(1600);
-    QCOMPARE(transport(), (QStringList{"Volume 20", "Stop", "Open /media/ZR605/c.png"}));
+    QTRY_COMPARE_WITH_TIMEOUT(transport(), (QStringList{"Volume 20", "Stop", "Open /media/ZR605/c.png"}), 5000);
     m_centre->clearRequests();
     m_board->send(frame(CMD_NO_SIGNAL, 1));
     QTRY_COMPARE_WITH_TIMEOUT(transport(), QStringList{"Stop"}, 5000);

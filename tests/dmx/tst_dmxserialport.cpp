@@ -123,7 +123,7 @@ void TestDmxSerialPort::disabledLinkKeepsBytesUntilNextNotification()
 {
     m_link->setEnabled(false);
     m_board->sendOrder(CMD_PLAY);
-    QTest::qWait(300);
+    QTest::qWait(500);
     m_link->setEnabled(true);
     QTest::qWait(200);
     QCOMPARE(m_emitted, QStringList());
