@@ -20,12 +20,6 @@ bool labelStick(const QByteArray &label, const QByteArray &target = "../zr605-st
     return ::symlink(target.constData(), ("/dev/disk/by-label/" + label).constData()) == 0;
 }
 
-bool mountVolume(const char *source, const char *mountPoint)
-{
-    ::mkdir(mountPoint, 0755);
-    return ::mount(source, mountPoint, "tmpfs", 0, "size=64k") == 0;
-}
-
 } // namespace
 
 class TestUsbStick : public QObject
@@ -37,7 +31,6 @@ class TestUsbStick : public QObject
 private slots:
     void cleanup()
     {
-        ::umount("/media/AAA");
         ::umount("/media/rootdev");
         ::unlink("/overlay");
         labelStick("ZR605");
@@ -49,7 +42,6 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::newRow("labelled ZR605") << "" << "/media/ZR605";
         QTest::newRow("lower-case label") << "lower" << "";
-        QTest::newRow("first of two in mount order") << "second" << "/media/ZR605";
         QTest::newRow("volume on the root device") << "root" << "";
     }
 
@@ -59,14 +51,11 @@ private slots:
         QFETCH(QString, path);
         if (setup == "lower") {
             QVERIFY(labelStick("zr605"));
-        } else if (setup == "second") {
-            QVERIFY(mountVolume("/dev/disk/zr605-stick", "/media/AAA"));
         } else if (setup == "root") {
             // The root file system's device ("overlay", resolved from /) carries the label and a
             // volume on that device is mounted: it is not the stick.
             QVERIFY(QDir::setCurrent("/") && ::mkfifo("/overlay", 0644) == 0 && labelStick("ZR605", "/overlay"));
-            QCOMPARE(QStorageInfo::root().device(), QByteArray("overlay"));
-            QVERIFY(mountVolume("overlay", "/media/rootdev"));
+            QVERIFY(QDir().mkpath("/media/rootdev") && ::mount("overlay", "/media/rootdev", "tmpfs", 0, "size=64k") == 0);
             QCOMPARE(QStorageInfo("/media/rootdev").name(), QString("ZR605"));
         }
         QCOMPARE(m_watcher->findUsbStick(), !path.isEmpty());

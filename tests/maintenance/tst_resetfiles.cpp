@@ -27,67 +27,61 @@ QByteArray openssl(QByteArray plain, const QByteArray &key = FileCrypt::fixedKey
         qFatal("openssl failed");
     return process.readAllStandardOutput();
 }
-
-QString setting(const QString &key)
-{
-    return QSettings(QStringLiteral("/cfg/settings.cfg"), QSettings::IniFormat).value(key).toString();
-}
 } // namespace
 
 class TestResetFiles : public QObject
 {
     Q_OBJECT
 private slots:
-    void resetFileOnStick_data();
-    void resetFileOnStick();
+    void resetFileOnStick_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("effects");
+        const QByteArray network = R"({"network": true})";
+        QTest::newRow("network") << openssl(network) << (Applied | NetworkReset);
+        QTest::newRow("password") << openssl(R"({"password": true})") << (Applied | PasswordReset);
+        QTest::newRow("both reset the name too") << openssl(R"({"network": true, "password": true})")
+                                                 << (Applied | NetworkReset | PasswordReset | NameReset);
+        QTest::newRow("neither") << openssl(R"({"network": false, "password": false})") << 0;
+        QTest::newRow("number flag") << openssl(R"({"network": 1})") << 0;
+        QTest::newRow("string flag beside a true one") << openssl(R"({"network": "true", "password": true})")
+                                                       << (Applied | PasswordReset);
+        QTest::newRow("array") << openssl("[true, true]") << 0;
+        QTest::newRow("ISO fill") << openssl(network + '\x80') << 0;
+        QTest::newRow("wrong key") << openssl(network, QByteArray(16, '\x01')) << 0;
+        QTest::newRow("empty file") << QByteArray() << 0;
+        QTest::newRow("over 64 KiB") << openssl(network + QByteArray(70000, '\0')) << 0;
+    }
+
+    void resetFileOnStick()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, effects);
+        // The system manager wires the stick watcher to the network, the password store and the reboot.
+        SystemManager::getInstance();
+        PlayerUsbStickManager *stick = PlayerUsbStickManager::getInstance();
+        QVERIFY(stick->findUsbStick());
+        DeviceFiles::clearStick();
+        DeviceFiles::writeSettings({ { "SN", "12345678" }, { "NAME", "Stage left" }, { "NET_MODE", "static" },
+                                     { "NET_IP", "10.1.2.3" } });
+        DeviceFiles::writeFile(passwordFile, oldPassword);
+        DeviceFiles::writeFile(QStringLiteral("/cfg/eth0"), staticEth0);
+        DeviceFiles::writeStickFile(QStringLiteral(".__zr605__reset"), file);
+        Box::clearCommandLog();
+
+        stick->watchPendriveContent();
+
+        QCOMPARE(QFile::exists(Box::stickPath() + "/.__zr605__reset"), !(effects & Applied));
+        QCOMPARE(Box::commandLog().contains(QStringLiteral("reboot -f")), bool(effects & Applied));
+        const QSettings settings(QStringLiteral("/cfg/settings.cfg"), QSettings::IniFormat);
+        QCOMPARE(settings.value("NET_MODE").toString(), effects & NetworkReset ? "dhcp" : "static");
+        QCOMPARE(settings.value("NAME").toString(), effects & NameReset ? "ZR605" : "Stage left");
+        QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/eth0")),
+                 effects & NetworkReset ? QByteArray("auto eth0\niface eth0 inet dhcp\n") : staticEth0);
+        QCOMPARE(DeviceFiles::readFile(passwordFile),
+                 effects & PasswordReset ? QCryptographicHash::hash("12345678", QCryptographicHash::Md5).toHex() : oldPassword);
+    }
 };
-
-void TestResetFiles::resetFileOnStick_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("effects");
-    QTest::newRow("network") << openssl(R"({"network": true})") << (Applied | NetworkReset);
-    QTest::newRow("password") << openssl(R"({"password": true})") << (Applied | PasswordReset);
-    QTest::newRow("both reset the name too") << openssl(R"({"network": true, "password": true})")
-                                             << (Applied | NetworkReset | PasswordReset | NameReset);
-    QTest::newRow("neither") << openssl(R"({"network": false, "password": false})") << 0;
-    QTest::newRow("number flag") << openssl(R"({"network": 1})") << 0;
-    QTest::newRow("string flag beside a true one") << openssl(R"({"network": "true", "password": true})")
-                                                   << (Applied | PasswordReset);
-    QTest::newRow("array") << openssl("[true, true]") << 0;
-    QTest::newRow("ISO fill") << openssl(QByteArray(R"({"network": true})") + '\x80') << 0;
-    QTest::newRow("wrong key") << openssl(R"({"network": true})", QByteArray(16, '\x01')) << 0;
-    QTest::newRow("empty file") << QByteArray() << 0;
-    QTest::newRow("over 64 KiB") << openssl(QByteArray(R"({"network": true})") + QByteArray(70000, '\0')) << 0;
-}
-
-void TestResetFiles::resetFileOnStick()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(int, effects);
-    // The system manager wires the stick watcher to the network, the password store and the reboot.
-    SystemManager::getInstance();
-    PlayerUsbStickManager *stick = PlayerUsbStickManager::getInstance();
-    QVERIFY(stick->findUsbStick());
-    DeviceFiles::clearStick();
-    DeviceFiles::writeSettings({ { "SN", "12345678" }, { "NAME", "Stage left" }, { "NET_MODE", "static" },
-                                 { "NET_IP", "10.1.2.3" } });
-    DeviceFiles::writeFile(passwordFile, oldPassword);
-    DeviceFiles::writeFile(QStringLiteral("/cfg/eth0"), staticEth0);
-    DeviceFiles::writeStickFile(QStringLiteral(".__zr605__reset"), file);
-    Box::clearCommandLog();
-
-    stick->watchPendriveContent();
-
-    QCOMPARE(QFile::exists(Box::stickPath() + "/.__zr605__reset"), !(effects & Applied));
-    QCOMPARE(Box::commandLog().contains(QStringLiteral("reboot -f")), bool(effects & Applied));
-    QCOMPARE(setting("NET_MODE"), effects & NetworkReset ? "dhcp" : "static");
-    QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/eth0")),
-             effects & NetworkReset ? QByteArray("auto eth0\niface eth0 inet dhcp\n") : staticEth0);
-    QCOMPARE(DeviceFiles::readFile(passwordFile),
-             effects & PasswordReset ? QCryptographicHash::hash("12345678", QCryptographicHash::Md5).toHex() : oldPassword);
-    QCOMPARE(setting("NAME"), effects & NameReset ? "ZR605" : "Stage left");
-}
 
 QUORVANT_TEST_MAIN(TestResetFiles)
 #include "tst_resetfiles.moc"

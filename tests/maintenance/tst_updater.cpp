@@ -2,6 +2,7 @@
 #include "tests/support/box.h"
 #include "tests/support/devicefiles.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
@@ -10,30 +11,41 @@
 namespace {
 const QString installed = QStringLiteral("/cfg/quorvant");
 const QString stick = QStringLiteral("/media/ZR605/");
+const QString bootConfig = QString::fromLatin1(Updater::bootConfigPath);
 const QByteArray oldProgram = "#!/bin/sh\necho old\n";
+const QByteArray newProgram(3000, '\x7f');
 const QByteArray banner(80, '#');
 
-QByteArray newProgram(int size = 3000)
+// "digest  name\n", the way md5sum makes the control file.
+QByteArray md5Line(const QByteArray &program)
 {
-    return QByteArray(size, '\x7f');
+    return QCryptographicHash::hash(program, QCryptographicHash::Md5).toHex() + "  quorvant\n";
 }
 
-// "digest  name\n", the way an installer makes the control file.
-QByteArray md5sumLine(const QString &path)
+void writeStickPair(const QByteArray &program)
 {
-    QProcess md5sum;
-    md5sum.setWorkingDirectory(QFileInfo(path).absolutePath());
-    md5sum.start("md5sum", { QFileInfo(path).fileName() });
-    if (!md5sum.waitForFinished(30000) || md5sum.exitCode() != 0)
-        qFatal("md5sum failed");
-    return md5sum.readAllStandardOutput();
+    DeviceFiles::writeStickFile(QStringLiteral("quorvant"), program);
+    DeviceFiles::writeStickFile(QStringLiteral("quorvant.md5"), md5Line(program));
 }
 
-// mount is a recording stand-in inside the box; these tests need the real one.
-void runReal(const QString &program, const QStringList &arguments)
+// Runs a check and returns its notices (shown together once the run starts), then waits for the
+// reboot: up to 15 s after a success notice, else 2.5 s in which none may come.
+QStringList runUpdater(qint64 *rebootDelayMs = nullptr)
 {
-    if (QProcess::execute(program == "mount" ? Box::realProgram(program) : program, arguments) != 0)
-        qFatal("%s failed", qPrintable(program));
+    Updater updater;
+    QStringList titles;
+    QElapsedTimer sinceSuccess;
+    QObject::connect(&updater, &Updater::updateInfo, [&](const QString &title) {
+        titles << title;
+        if (title == "Update success")
+            sinceSuccess.start();
+    });
+    updater.checkForUpdates();
+    const bool noticed = QTest::qWaitFor([&] { return !titles.isEmpty(); }, 10000);
+    const auto rebooted = [] { return Box::commandLog().contains("reboot -f"); };
+    if (noticed && QTest::qWaitFor(rebooted, sinceSuccess.isValid() ? 15000 : 2500) && rebootDelayMs)
+        *rebootDelayMs = sinceSuccess.elapsed();
+    return titles;
 }
 } // namespace
 
@@ -41,189 +53,142 @@ class TestUpdater : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
-    void pairIsFoundInEitherOrder_data();
-    void pairIsFoundInEitherOrder();
-    void updateRun_data();
-    void updateRun();
-    void bootConfigGetsOnlyMissingLines_data();
-    void bootConfigGetsOnlyMissingLines();
-    void networkMarkerSwitchesToDhcpAndDefersUpdate();
-    void failedCopyKeepsOldProgram_data();
-    void failedCopyKeepsOldProgram();
-
-private:
-    QStringList runAndCollectTitles(const QString &lastTitle);
-
-    qint64 m_rebootDelayMs = -1;
-};
-
-void TestUpdater::init()
-{
-    DeviceFiles::clearStick();
-    QDir(QStringLiteral("/media/BACKUP")).removeRecursively();
-    DeviceFiles::writeFile(installed, oldProgram);
-    DeviceFiles::removeFile(QString::fromLatin1(Updater::bootConfigPath));
-    Box::clearCommandLog();
-}
-
-// Runs a check, collects the notice titles until `lastTitle` and then watches the log for a reboot.
-QStringList TestUpdater::runAndCollectTitles(const QString &lastTitle)
-{
-    Updater updater;
-    QStringList titles;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 successAt = -1;
-    connect(&updater, &Updater::updateInfo, [&](const QString &title, const QString &, int duration) {
-        titles << title;
-        successAt = title == "Update success" ? clock.elapsed() : successAt;
-        QCOMPARE(duration, 5000);
-    });
-    updater.checkForUpdates();
-    if (!QTest::qWaitFor([&] { return titles.contains(lastTitle); }, 10000))
-        qWarning("no \"%s\" notice", qPrintable(lastTitle));
-    m_rebootDelayMs = -1;
-    for (const qint64 until = clock.elapsed() + 2500; clock.elapsed() < until && m_rebootDelayMs < 0;) {
-        QTest::qWait(20);
-        if (Box::commandLog().contains("reboot -f"))
-            m_rebootDelayMs = clock.elapsed() - successAt;
+    void init()
+    {
+        DeviceFiles::clearStick();
+        QDir(QStringLiteral("/media/BACKUP")).removeRecursively();
+        DeviceFiles::writeFile(installed, oldProgram);
+        DeviceFiles::writeFile(bootConfig, "audio_pwm_mode=2\nhdmi_group=1\nhdmi_mode=16\n");
+        Box::clearCommandLog();
     }
-    return titles;
-}
 
-void TestUpdater::pairIsFoundInEitherOrder_data()
-{
-    QTest::addColumn<QStringList>("found");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("program first") << QStringList{ "/media/s/QUORVANT-4.1", "/media/t/quorvant.md5" } << true;
-    QTest::newRow("control first") << QStringList{ "/media/t/quorvant.md5", "/media/s/QUORVANT-4.1" } << true;
-    QTest::newRow("suffix is case-sensitive") << QStringList{ "/media/s/quorvant", "/media/s/quorvant.MD5" } << false;
-}
+    void pairIsFoundInEitherOrder_data()
+    {
+        QTest::addColumn<QStringList>("found");
+        QTest::addColumn<QString>("pair"); // control and program file
+        const QString pair = "/media/t/quorvant.md5 /media/s/QUORVANT-4.1";
+        QTest::newRow("program first") << QStringList{ "/media/s/QUORVANT-4.1", "/media/t/quorvant.md5" } << pair;
+        QTest::newRow("control first") << QStringList{ "/media/t/quorvant.md5", "/media/s/QUORVANT-4.1" } << pair;
+        QTest::newRow("suffix is case-sensitive") << QStringList{ "/media/s/quorvant", "/media/s/quorvant.MD5" } << " ";
+    }
 
-void TestUpdater::pairIsFoundInEitherOrder()
-{
-    QFETCH(QStringList, found);
-    QFETCH(bool, valid);
-    const Updater::UpdatePair pair = Updater::pickUpdatePair(found);
-    QCOMPARE(pair.controlFile, valid ? "/media/t/quorvant.md5" : "");
-    QCOMPARE(pair.programFile, valid ? "/media/s/QUORVANT-4.1" : "");
-}
+    void pairIsFoundInEitherOrder()
+    {
+        QFETCH(QStringList, found);
+        const Updater::UpdatePair pair = Updater::pickUpdatePair(found);
+        QTEST(pair.controlFile + ' ' + pair.programFile, "pair");
+    }
 
-void TestUpdater::updateRun_data()
-{
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QString>("control");
-    QTest::addColumn<QByteArray>("controlBytes");  // "md5sum": the real control line
-    QTest::addColumn<QStringList>("titles");
-    const QStringList success{ "Update", "Data verified", "Update success" };
-    const QStringList mismatch{ "Update", "Corrupted data", "Checksums" };
-    QTest::newRow("md5sum pair") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray("md5sum") << success;
-    QTest::newRow("pair in a folder of another volume")
-        << "/media/BACKUP/new/quorvant" << "/media/BACKUP/new/quorvant.md5" << QByteArray("md5sum") << success;
-    QTest::newRow("upper-case digest") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray("upper") << mismatch;
-    QTest::newRow("empty control file") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray()
-                                        << QStringList{ "Update", "Checksums" };
-    QTest::newRow("quorvant.txt beside") << stick + "quorvant" << stick + "quorvant.txt" << QByteArray("notes")
-                                         << QStringList{ "Update", "No update control file" };
-    QTest::newRow("program alone") << stick + "quorvant" << QString() << QByteArray() << QStringList{ "Update" };
-}
+    void updateRun_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QByteArray>("controlBytes");
+        QTest::addColumn<QStringList>("titles");
+        const QStringList success{ "Update", "Data verified", "Update success" };
+        const QByteArray line = md5Line(newProgram);
+        QTest::newRow("md5sum pair") << stick + "quorvant" << stick + "quorvant.md5" << line << success;
+        QTest::newRow("pair in a folder of another volume")
+            << "/media/BACKUP/new/quorvant" << "/media/BACKUP/new/quorvant.md5" << line << success;
+        QTest::newRow("upper-case digest") << stick + "quorvant" << stick + "quorvant.md5" << line.toUpper()
+                                           << QStringList{ "Update", "Corrupted data", "Checksums" };
+        QTest::newRow("empty control file") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray()
+                                            << QStringList{ "Update", "Checksums" };
+        QTest::newRow("quorvant.txt beside") << stick + "quorvant" << stick + "quorvant.txt" << QByteArray("notes")
+                                             << QStringList{ "Update", "No update control file" };
+        QTest::newRow("program alone") << stick + "quorvant" << QString() << QByteArray() << QStringList{ "Update" };
+    }
 
-void TestUpdater::updateRun()
-{
-    QFETCH(QString, program);
-    QFETCH(QString, control);
-    QFETCH(QByteArray, controlBytes);
-    QFETCH(QStringList, titles);
-    DeviceFiles::writeFile(program, newProgram());
-    const QByteArray line = md5sumLine(program);
-    const QMap<QByteArray, QByteArray> made{ { "md5sum", line }, { "upper", line.left(32).toUpper() + line.mid(32) } };
-    if (!control.isEmpty())
-        DeviceFiles::writeFile(control, made.value(controlBytes, controlBytes));
-    DeviceFiles::writeFile(QString::fromLatin1(Updater::bootConfigPath), "audio_pwm_mode=2\nhdmi_group=1\nhdmi_mode=16\n");
+    void updateRun()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, control);
+        QFETCH(QByteArray, controlBytes);
+        QFETCH(QStringList, titles);
+        DeviceFiles::writeFile(program, newProgram);
+        if (!control.isEmpty())
+            DeviceFiles::writeFile(control, controlBytes);
 
-    QCOMPARE(runAndCollectTitles(titles.last()), titles);
-    const bool installs = titles.last() == "Update success";
-    QCOMPARE(DeviceFiles::readFile(installed), installs ? newProgram() : oldProgram);
-    QCOMPARE(QFile::exists(program), control.isEmpty());
-    if (!installs) {
+        qint64 rebootDelayMs = -1;
+        QCOMPARE(runUpdater(&rebootDelayMs), titles);
+        const bool installs = titles.last() == "Update success";
+        QCOMPARE(DeviceFiles::readFile(installed), installs ? newProgram : oldProgram);
+        QCOMPARE(QFile::exists(program), control.isEmpty());
+        const QStringList commands{ "mount -o remount,rw /boot", "mount -o remount,ro /boot", "reboot -f" };
+        QCOMPARE(Box::commandLog(), installs ? commands : QStringList());
+        QVERIFY(!installs || QFileInfo(installed).isExecutable());
+        if (installs) // the notice needs time to show
+            QVERIFY2(rebootDelayMs >= 1990, qPrintable(QString::number(rebootDelayMs)));
+    }
+
+    void bootConfigGetsOnlyMissingLines_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QByteArray>("appended");
+        const QByteArray audio = "\n# Audio config\naudio_pwm_mode=2";
+        const QByteArray group = "\n# HDMI config\nhdmi_group=1";
+        const QByteArray mode = "\n# HDMI config\nhdmi_mode=16";
+        const QByteArray end = "\n\n" + banner;
+        QTest::newRow("all present") << QByteArray("hdmi_mode=16\r\naudio_pwm_mode=2 # pwm\nhdmi_group=1") << QByteArray();
+        QTest::newRow("only audio") << QByteArray("gpu_mem=128\naudio_pwm_mode=2\n") << end + group + mode + end;
+        QTest::newRow("commented mode") << QByteArray("audio_pwm_mode=2\nhdmi_group=1\n#hdmi_mode=16\n") << end + mode + end;
+        QTest::newRow("indented audio") << QByteArray(" audio_pwm_mode=2\nhdmi_group=1\nhdmi_mode=16") << end + audio + end;
+        QTest::newRow("empty file") << QByteArray() << end + audio + group + mode + end;
+    }
+
+    void bootConfigGetsOnlyMissingLines()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QByteArray, appended);
+        DeviceFiles::writeFile(bootConfig, config);
+        Updater updater;
+        for (int pass = 0; pass < 2; ++pass) { // the second pass finds everything and appends nothing
+            QVERIFY(updater.checkConfigFile());
+            QCOMPARE(DeviceFiles::readFile(bootConfig), config + appended);
+        }
+    }
+
+    void networkMarkerSwitchesToDhcpAndDefersUpdate()
+    {
+        DeviceFiles::writeSettings({ { "NET_MODE", "static" }, { "NET_IP", "10.1.2.3" } });
+        DeviceFiles::writeStickFile(QStringLiteral("resetnetwork.txt"), "anything");
+        writeStickPair(newProgram);
+
+        QCOMPARE(runUpdater(), QStringList());
+        QVERIFY(!QFile::exists(stick + "resetnetwork.txt") && QFile::exists(stick + "quorvant"));
+        QCOMPARE(QSettings("/cfg/settings.cfg", QSettings::IniFormat).value("NET_MODE").toString(), "dhcp");
+        QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/eth0")), QByteArray("auto eth0\niface eth0 inet dhcp\n"));
+        QCOMPARE(DeviceFiles::readFile(installed), oldProgram);
         QCOMPARE(Box::commandLog(), QStringList());
-        return;
     }
-    QVERIFY(QFileInfo(installed).isExecutable());
-    QCOMPARE(Box::commandLog(), QStringList({ "mount -o remount,rw /boot", "mount -o remount,ro /boot", "reboot -f" }));
-    qInfo("reboot %lld ms after the success notice", m_rebootDelayMs);
-    QVERIFY(m_rebootDelayMs >= 1990);  // the notice needs time to show
-}
 
-void TestUpdater::bootConfigGetsOnlyMissingLines_data()
-{
-    QTest::addColumn<QByteArray>("config");
-    QTest::addColumn<QByteArray>("appended");
-    const QByteArray audio = "\n# Audio config\naudio_pwm_mode=2";
-    const QByteArray group = "\n# HDMI config\nhdmi_group=1";
-    const QByteArray mode = "\n# HDMI config\nhdmi_mode=16";
-    QTest::newRow("all present") << QByteArray("hdmi_mode=16\r\naudio_pwm_mode=2 # pwm\nhdmi_group=1") << QByteArray();
-    QTest::newRow("only audio") << QByteArray("gpu_mem=128\naudio_pwm_mode=2\n") << "\n\n" + banner + group + mode + "\n\n" + banner;
-    QTest::newRow("commented mode") << QByteArray("audio_pwm_mode=2\nhdmi_group=1\n#hdmi_mode=16\n") << "\n\n" + banner + mode + "\n\n" + banner;
-    QTest::newRow("indented audio") << QByteArray(" audio_pwm_mode=2\nhdmi_group=1\nhdmi_mode=16") << "\n\n" + banner + audio + "\n\n" + banner;
-    QTest::newRow("empty file") << QByteArray() << "\n\n" + banner + audio + group + mode + "\n\n" + banner;
-}
-
-void TestUpdater::bootConfigGetsOnlyMissingLines()
-{
-    QFETCH(QByteArray, config);
-    QFETCH(QByteArray, appended);
-    DeviceFiles::writeFile(QString::fromLatin1(Updater::bootConfigPath), config);
-    Updater updater;
-    for (int pass = 0; pass < 2; ++pass) {  // the second pass finds everything and appends nothing
-        QVERIFY(updater.checkConfigFile());
-        QCOMPARE(DeviceFiles::readFile(QString::fromLatin1(Updater::bootConfigPath)), config + appended);
+    void failedCopyKeepsOldProgram_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("/cfg full") << false;
+        QTest::newRow("/cfg read-only") << true;
     }
-}
 
-void TestUpdater::networkMarkerSwitchesToDhcpAndDefersUpdate()
-{
-    DeviceFiles::writeSettings({ { "NET_MODE", "static" }, { "NET_IP", "10.1.2.3" } });
-    DeviceFiles::writeStickFile(QStringLiteral("resetnetwork.txt"), "anything");
-    DeviceFiles::writeStickFile(QStringLiteral("quorvant"), newProgram());
-    DeviceFiles::writeStickFile(QStringLiteral("quorvant.md5"), md5sumLine(stick + "quorvant"));
+    void failedCopyKeepsOldProgram()
+    {
+        QFETCH(bool, readOnly);
+        const QString mount = Box::realProgram("mount");
+        QCOMPARE(QProcess::execute(mount, { "-t", "tmpfs", "-o", "size=64k", "tinycfg", "/cfg" }), 0);
+        const auto unmount = qScopeGuard([] { QProcess::execute("umount", { "/cfg" }); });
+        DeviceFiles::writeFile(installed, oldProgram);
+        if (readOnly)
+            QCOMPARE(QProcess::execute(mount, { "-o", "remount,ro", "/cfg" }), 0);
+        const QByteArray program = readOnly ? newProgram : QByteArray(256 * 1024, '\x7f');
+        writeStickPair(program);
 
-    QCOMPARE(runAndCollectTitles(QStringLiteral("none expected")), QStringList());
-    QVERIFY(!QFile::exists(stick + "resetnetwork.txt"));
-    QCOMPARE(QSettings("/cfg/settings.cfg", QSettings::IniFormat).value("NET_MODE").toString(), "dhcp");
-    QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/eth0")), QByteArray("auto eth0\niface eth0 inet dhcp\n"));
-    QVERIFY(QFile::exists(stick + "quorvant"));
-    QCOMPARE(DeviceFiles::readFile(installed), oldProgram);
-    QCOMPARE(Box::commandLog(), QStringList());
-}
-
-void TestUpdater::failedCopyKeepsOldProgram_data()
-{
-    QTest::addColumn<bool>("readOnly");
-    QTest::newRow("/cfg full") << false;
-    QTest::newRow("/cfg read-only") << true;
-}
-
-void TestUpdater::failedCopyKeepsOldProgram()
-{
-    QFETCH(bool, readOnly);
-    runReal("mount", { "-t", "tmpfs", "-o", "size=64k", "tinycfg", "/cfg" });
-    const auto unmount = qScopeGuard([] { runReal("umount", { "/cfg" }); });
-    DeviceFiles::writeFile(installed, oldProgram);
-    if (readOnly)
-        runReal("mount", { "-o", "remount,ro", "/cfg" });
-    const QByteArray program = newProgram(readOnly ? 3000 : 256 * 1024);
-    DeviceFiles::writeStickFile(QStringLiteral("quorvant"), program);
-    DeviceFiles::writeStickFile(QStringLiteral("quorvant.md5"), md5sumLine(stick + "quorvant"));
-
-    QCOMPARE(runAndCollectTitles("Update error"), QStringList({ "Update", "Data verified", "Update error" }));
-    QCOMPARE(DeviceFiles::readFile(installed), oldProgram);
-    QCOMPARE(QDir("/cfg").entryList(QDir::Files | QDir::Hidden), QStringList{ "quorvant" });
-    QCOMPARE(DeviceFiles::readFile(stick + "quorvant"), program);
-    QVERIFY(QFile::exists(stick + "quorvant.md5"));
-    QCOMPARE(Box::commandLog(), QStringList());
-}
+        QCOMPARE(runUpdater(), QStringList({ "Update", "Data verified", "Update error" }));
+        QCOMPARE(DeviceFiles::readFile(installed), oldProgram);
+        QCOMPARE(QDir("/cfg").entryList(QDir::Files | QDir::Hidden), QStringList{ "quorvant" });
+        QCOMPARE(DeviceFiles::readFile(stick + "quorvant"), program);
+        QVERIFY(QFile::exists(stick + "quorvant.md5"));
+        QCOMPARE(Box::commandLog(), QStringList());
+    }
+};
 
 QUORVANT_TEST_MAIN(TestUpdater)
 #include "tst_updater.moc"
