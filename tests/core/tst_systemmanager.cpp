@@ -3,7 +3,6 @@
 
 #include <QtTest>
 
-#include "link/authorizeuser.h"
 #include "system/network.h"
 #include "system/systemmanager.h"
 #include "tests/support/box.h"
@@ -70,25 +69,6 @@ private slots:
 
         QCOMPARE(QFile::exists(passwordPath), !expected.isNull());
         QCOMPARE(DeviceFiles::readFile(passwordPath), expected);
-        QCOMPARE(m_manager->authorizeUser()->comparePasswordHash(expected), existing.isNull());
-    }
-
-    void systemCommandsPassOnTheExitCode()
-    {
-        const QStringList programs{"mount", "ip", "systemctl", "reboot"};
-        for (const QString &program : programs)
-            Box::setExitCode(program, 3);
-        const QList<int> results{m_manager->changeReadWriteSystem("/dev/sdz1", true),
-                                 m_manager->changeReadWriteSystem("/dev/sdz1", false),
-                                 m_manager->flushNetworkService(), m_manager->reloadNetworkServices(),
-                                 m_manager->rebootSystem(), m_manager->execute("sh", {"-c", "kill -SEGV $$"}),
-                                 m_manager->execute("/nonexistent/program", {})};
-        for (const QString &program : programs)
-            Box::setExitCode(program, 0);
-        QCOMPARE(results, QList<int>({3, 3, 3, 3, 3, -1, -2}));
-        QCOMPARE(Box::commandLog(), (QStringList{"mount -o remount,ro /dev/sdz1", "mount -o remount,rw /dev/sdz1",
-                                                 "ip addr flush dev eth0", "systemctl restart networking",
-                                                 "reboot -f"}));
     }
 
     void executeAndReadOutputKeepsCompleteLines_data()

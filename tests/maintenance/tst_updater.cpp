@@ -81,39 +81,37 @@ private slots:
 
     void updateRun_data()
     {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("folder"); // holding the program "quorvant"
+        QTest::addColumn<QString>("control"); // name of the second file; empty: none
         QTest::addColumn<QByteArray>("controlBytes");
         QTest::addColumn<QStringList>("titles");
         const QStringList success{ "Update", "Data verified", "Update success" };
         const QByteArray line = md5Line(newProgram);
-        QTest::newRow("md5sum pair") << stick + "quorvant" << stick + "quorvant.md5" << line << success;
-        QTest::newRow("pair in a folder of another volume")
-            << "/media/BACKUP/new/quorvant" << "/media/BACKUP/new/quorvant.md5" << line << success;
-        QTest::newRow("upper-case digest") << stick + "quorvant" << stick + "quorvant.md5" << line.toUpper()
+        QTest::newRow("md5sum pair") << stick << "quorvant.md5" << line << success;
+        QTest::newRow("pair in a folder of another volume") << "/media/BACKUP/new/" << "quorvant.md5" << line << success;
+        QTest::newRow("upper-case digest") << stick << "quorvant.md5" << line.toUpper()
                                            << QStringList{ "Update", "Corrupted data", "Checksums" };
-        QTest::newRow("empty control file") << stick + "quorvant" << stick + "quorvant.md5" << QByteArray()
-                                            << QStringList{ "Update", "Checksums" };
-        QTest::newRow("quorvant.txt beside") << stick + "quorvant" << stick + "quorvant.txt" << QByteArray("notes")
+        QTest::newRow("empty control file") << stick << "quorvant.md5" << QByteArray() << QStringList{ "Update", "Checksums" };
+        QTest::newRow("quorvant.txt beside") << stick << "quorvant.txt" << QByteArray("notes")
                                              << QStringList{ "Update", "No update control file" };
-        QTest::newRow("program alone") << stick + "quorvant" << QString() << QByteArray() << QStringList{ "Update" };
+        QTest::newRow("program alone") << stick << QString() << QByteArray() << QStringList{ "Update" };
     }
 
     void updateRun()
     {
-        QFETCH(QString, program);
+        QFETCH(QString, folder);
         QFETCH(QString, control);
         QFETCH(QByteArray, controlBytes);
         QFETCH(QStringList, titles);
-        DeviceFiles::writeFile(program, newProgram);
+        DeviceFiles::writeFile(folder + "quorvant", newProgram);
         if (!control.isEmpty())
-            DeviceFiles::writeFile(control, controlBytes);
+            DeviceFiles::writeFile(folder + control, controlBytes);
 
         qint64 rebootDelayMs = -1;
         QCOMPARE(runUpdater(&rebootDelayMs), titles);
         const bool installs = titles.last() == "Update success";
         QCOMPARE(DeviceFiles::readFile(installed), installs ? newProgram : oldProgram);
-        QCOMPARE(QFile::exists(program), control.isEmpty());
+        QCOMPARE(QFile::exists(folder + "quorvant"), control.isEmpty());
         const QStringList commands{ "mount -o remount,rw /boot", "mount -o remount,ro /boot", "reboot -f" };
         QCOMPARE(Box::commandLog(), installs ? commands : QStringList());
         QVERIFY(!installs || QFileInfo(installed).isExecutable());
