@@ -6,7 +6,6 @@
 
 #include "link/authorizeuser.h"
 #include "system/network.h"
-#include "system/networksettings.h"
 #include "tests/support/box.h"
 #include "tests/support/devicefiles.h"
 
