@@ -1,4 +1,4 @@
-// A player in its own worker thread beside a fake media centre, driven by short scripts:
+// A player beside a fake media centre, driven by short scripts:
 // "play; expect stop:0, open:a.mp4; onplay 1; pause; expect pause:1".
 #pragma once
 
@@ -7,24 +7,24 @@
 #include "tests/support/devicefiles.h"
 #include "tests/support/fakemediacentre.h"
 
-#include <QThread>
 #include <QtTest>
 
 class PlayerRig
 {
 public:
     FakeMediaCentre centre;
-    PlayerManager *player = nullptr;
-    QList<qint64> initializedAtMs;
+    PlayerManager player; // reads the playlist when built: write the stick first
 
-    // Puts config.ini and the playlist files on the stick. Entries named "missing..." are left out.
+    // Puts config.ini ("key=value;key=value") and the playlist files on the stick; entries named
+    // "missing..." are listed but not written. No entries: no [playlist] written.
     static void writeStick(const QStringList &playlist, const QString &settings)
     {
         DeviceFiles::clearStick();
-        QByteArray ini = settings.split(';').join('\n').toUtf8() + "\n[playlist]\nsize=" + QByteArray::number(playlist.size());
+        QByteArray ini = settings.split(';').join('\n').toUtf8();
+        if (!playlist.isEmpty())
+            ini += "\n[playlist]\nsize=" + QByteArray::number(playlist.size());
         for (int i = 0; i < playlist.size(); ++i) {
-            QString value = playlist.at(i);
-            ini += "\n" + QByteArray::number(i + 1) + "\\track=" + value.replace("\\", "\\\\").replace("\"", "\\\"").toUtf8();
+            ini += "\n" + QByteArray::number(i + 1) + "\\track=" + playlist.at(i).toUtf8();
             if (!playlist.at(i).startsWith("missing"))
                 DeviceFiles::writeStickFile(playlist.at(i), "media");
         }
@@ -36,6 +36,11 @@ public:
         QTest::addColumn<QString>("playlist");
         QTest::addColumn<QString>("settings");
         QTest::addColumn<QString>("script");
+    }
+
+    static void row(const char *name, const QString &playlist, const QString &settings, const QString &script)
+    {
+        QTest::newRow(name) << playlist << settings << script;
     }
 
     // The body of a data-driven test with the columns of addColumns().
@@ -52,30 +57,16 @@ public:
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
-    // Builds the player in its worker thread, lets it connect and read its configuration.
+    // Connects the player; with `listen`, lets it link up and read its configuration.
     bool start(bool listen = true)
     {
         if (listen && !centre.listen())
             return false;
-        player = new PlayerManager;
-        QObject::connect(player, &PlayerManager::newDataFromPlayer, &context, [this](const QByteArray &data) {
-            if (data.contains("\"method\""))
-                ++notificationsHandled;
-        }, Qt::QueuedConnection);
-        QObject::connect(player, &PlayerManager::initialized, &context,
-                         [this] { initializedAtMs << centre.elapsedMs(); }, Qt::QueuedConnection);
-        player->moveToThread(&thread);
-        thread.start();
-        call("connectToPlayer");
+        QObject::connect(&player, &PlayerManager::newDataFromPlayer, [this](const QByteArray &data) {
+            notificationsHandled += data.contains("\"method\"");
+        });
+        player.connectToPlayer();
         return !listen || (waitForLink() && (call("initPlayer"), sync()));
-    }
-
-    ~PlayerRig()
-    {
-        if (player)
-            QMetaObject::invokeMethod(player, [p = player] { delete p; }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
     }
 
     bool waitForLink()
@@ -86,7 +77,7 @@ public:
     template <typename... Args>
     void call(const char *slot, Args... args)
     {
-        QMetaObject::invokeMethod(player, slot, Qt::QueuedConnection, args...);
+        QMetaObject::invokeMethod(&player, slot, args...);
     }
 
     // Returns once every request made before it has reached the media centre.
@@ -100,19 +91,11 @@ public:
         }, 5000);
     }
 
-    // Pushes the messages in one write (or split in two, inside a string) and waits until the
-    // player has handled every one of them.
-    bool push(const QList<QByteArray> &messages, bool split = false)
+    // Pushes the messages glued together in one write and waits until the player has handled them all.
+    bool push(const QList<QByteArray> &messages)
     {
         const int target = notificationsHandled + messages.size();
-        QByteArray bytes;
-        for (const QByteArray &m : messages)
-            bytes += m;
-        centre.push(split ? bytes.left(bytes.size() / 2) : bytes);
-        if (split) {
-            QTest::qWait(100);
-            centre.push(bytes.mid(bytes.size() / 2));
-        }
+        centre.push(messages.join());
         return QTest::qWaitFor([&] { return notificationsHandled >= target; }, 5000);
     }
 
@@ -129,58 +112,45 @@ public:
     }
 
 private:
-    // One line per request: "stop:1", "open:a.mp4", "note:Title|Text"; notices that come by
-    // themselves (start sequence, update check) and sync markers are left out.
-    QList<QPair<QString, qint64>> seen() const
+    // One line per request: "stop:1", "open:a.mp4", "note:Title|Text", with its arrival in `times`;
+    // notices that come by themselves (start sequence, update check) and sync markers are left out.
+    QStringList seen(QList<qint64> *times = nullptr) const
     {
         static const QStringList quietTitles{"sync", "Version", "Wersja", "No dmx track", "Update", "Aktualizacja"};
-        QList<QPair<QString, qint64>> lines;
+        QStringList lines;
         for (const auto &r : centre.requests()) {
             const QJsonObject p = r.params();
-            const QString m = r.method();
-            QString line = !r.valid ? "invalid:" + QString::fromUtf8(r.raw)
-                : m == "Player.Stop" ? "stop:" + QString::number(p["playerid"].toInt())
+            const QString m = r.method(), id = QString::number(p["playerid"].toInt());
+            const QString line = !r.valid ? "invalid:" + QString::fromUtf8(r.raw)
+                : m == "Player.Stop" ? "stop:" + id
                 : m == "Player.Open" ? "open:" + p["item"]["file"].toString().remove(Box::stickPath() + "/")
-                : m == "Player.PlayPause" ? (p["play"].toBool() ? "resume:" : "pause:") + QString::number(p["playerid"].toInt())
+                : m == "Player.PlayPause" ? (p["play"].toBool() ? "resume:" : "pause:") + id
                 : m == "Application.SetVolume" ? "volume:" + QString::number(p["volume"].toInt())
                 : m != "GUI.ShowNotification" ? "other:" + m
                 : quietTitles.contains(p["title"].toString()) ? QString()
                 : "note:" + p["title"].toString() + "|" + p["message"].toString();
+            if (!line.isEmpty() && times)
+                *times << r.atMs();
             if (!line.isEmpty())
-                lines << qMakePair(line, r.atMs());
+                lines << line;
         }
         return lines;
     }
 
-    QStringList unconsumed() const
-    {
-        QStringList lines;
-        for (const auto &line : seen().mid(consumed))
-            lines << line.first;
-        return lines;
-    }
+    QStringList unconsumed() const { return seen().mid(consumed); }
 
     QString expect(const QString &list)
     {
-        QStringList wanted;
-        for (const QString &item : list.split(','))
-            wanted << item.trimmed();
+        const QStringList wanted = list.split(QRegularExpression(",\\s*"));
         if (!QTest::qWaitFor([&] { return unconsumed().size() >= wanted.size(); }, 15000))
             return "timed out with " + unconsumed().join(", ");
         if (unconsumed().mid(0, wanted.size()) != wanted)
             return "got " + unconsumed().join(", ");
         consumed += wanted.size();
-        lastMatchAtMs = seen().at(consumed - 1).second;
+        QList<qint64> times;
+        seen(&times);
+        lastMatchAtMs = times.at(consumed - 1);
         return QString();
-    }
-
-    static QByteArray notification(const QString &word, const QString &arg)
-    {
-        if (word == "onplay")
-            return FakeMediaCentre::onPlay(arg.toInt());
-        if (word == "end")
-            return FakeMediaCentre::onStop(true, arg.isEmpty() ? -1 : arg.toInt());
-        return QByteArray();
     }
 
     QString runStep(const QString &word, const QString &arg)
@@ -192,13 +162,14 @@ private:
             call(word.toLatin1().constData(), Q_ARG(int, arg.toInt()));
         } else if (word == "dmx") {
             call("isDmx", Q_ARG(bool, arg == "on"));
-        } else if (word == "glued" || word == "split" || !notification(word, arg).isEmpty()) {
-            // "end", "onplay 2", "glued onplay 1 + end", "split end"
+        } else if (QStringList{"onplay", "end", "glued"}.contains(word)) {
+            // "end", "end 2", "onplay 2", "glued onplay 1 + end"
             QList<QByteArray> messages;
-            const QString list = (word == "glued" || word == "split") ? arg : word + ' ' + arg;
-            for (const QString &part : list.split('+'))
-                messages << notification(part.trimmed().section(' ', 0, 0), part.trimmed().section(' ', 1));
-            if (!push(messages, word == "split"))
+            for (const QString &part : (word == "glued" ? arg : word + ' ' + arg).split('+')) {
+                const QString kind = part.trimmed().section(' ', 0, 0), id = part.trimmed().section(' ', 1);
+                messages << (kind == "onplay" ? FakeMediaCentre::onPlay(id.toInt()) : FakeMediaCentre::onStop(true, id.isEmpty() ? -1 : id.toInt()));
+            }
+            if (!push(messages))
                 return "the player did not handle the message";
         } else if (word == "expect") {
             return expect(arg);
@@ -214,6 +185,12 @@ private:
             const qint64 took = lastMatchAtMs - markAtMs;
             if (took < arg.section(' ', 0, 0).toInt() || took > arg.section(' ', 1, 1).toInt())
                 return QString("took %1 ms").arg(took);
+        } else if (word == "drop" || word == "close") {
+            word == "drop" ? centre.dropClients() : centre.close();
+        } else if (word == "relink") {
+            if ((!centre.isListening() && !centre.listen()) || !waitForLink())
+                return "no link";
+            lastMatchAtMs = centre.elapsedMs();
         } else if (word == "damage") {
             DeviceFiles::writeFile(stickConfig, DeviceFiles::readFile(stickConfig) + "[broken\n");
         } else if (word == "rmconfig") {
@@ -229,8 +206,6 @@ private:
         return QString();
     }
 
-    QThread thread;
-    QObject context;
     int notificationsHandled = 0;
     int consumed = 0;
     int syncCount = 0;

@@ -6,90 +6,35 @@ class TestPlayback : public QObject
 private slots:
     void transport_data();
     void transport() { PlayerRig::runScenario(); }
-    void playModes_data();
-    void playModes() { PlayerRig::runScenario(); }
-    void pictures_data();
-    void pictures() { PlayerRig::runScenario(); }
-    void volumeAndTrackCoalescing_data();
-    void volumeAndTrackCoalescing() { PlayerRig::runScenario(); }
+    void trackEndsAndPictures_data();
+    void trackEndsAndPictures() { PlayerRig::runScenario(); }
     void shuffleReachesEveryEntry_data();
     void shuffleReachesEveryEntry();
 };
 
 namespace {
 const QString abc = "a.mp4,b.mp4,c.mp4";
-void row(const char *name, const QString &playlist, const QString &settings, const QString &script)
-{
-    QTest::newRow(name) << playlist << settings << script;
-}
+const QString playing = "play; expect stop:0, open:a.mp4; onplay 1;";
+const auto row = &PlayerRig::row;
 }
 
+// The play/pause/stop state table, notices, volume and track coalescing.
 void TestPlayback::transport_data()
 {
     PlayerRig::addColumns();
-    const QString playing = "play; expect stop:0, open:a.mp4; onplay 1;";
     row("play while stopped starts the selected entry", abc, "", "play; expect stop:0, open:a.mp4; none");
     row("play while playing restarts the entry", abc, "", playing + "play; expect stop:1, open:a.mp4");
     row("pause then play resumes", abc, "", playing + "pause; expect pause:1; play; expect resume:1; none");
     row("pause twice then play restarts", abc, "", playing + "pause; expect pause:1; pause; none; play; expect stop:1, open:a.mp4");
     row("pause while stopped sends nothing, play then starts", abc, "", "pause; none; play; expect stop:0, open:a.mp4");
     row("stop while stopped", abc, "", "stop; expect stop:0; none");
-    row("stop while playing", abc, "", playing + "stop; expect stop:1; play; expect stop:1, open:a.mp4");
-    row("stop while paused", abc, "", playing + "pause; expect pause:1; stop; expect stop:1; play; expect stop:1, open:a.mp4");
-    row("notices with showosd", abc, "showosd=true",
-        "play; expect stop:0, open:a.mp4, note:Play|a.mp4; onplay 1; pause; expect pause:1, note:Pause|; pause; expect note:Pause|;"
-        "stop; expect stop:1, note:Stop|");
-    row("no notices without showosd", abc, "showosd=false", "play; expect stop:0, open:a.mp4; stop; expect stop:0; none");
-    row("Polish notices", abc, "showosd=true;language=Polish", "setVolume 32; expect volume:50, note:Głośność|50; stop; expect stop:0, note:Stop|");
-    row("language names are case-sensitive", abc, "showosd=true;language=polish", "setVolume 32; expect volume:50, note:Volume|50");
+    row("stop while playing, then play restarts", abc, "", playing + "stop; expect stop:1; play; expect stop:1, open:a.mp4");
+    row("stop while paused, then play restarts", abc, "", playing + "pause; expect pause:1; stop; expect stop:1; play; expect stop:1, open:a.mp4");
     row("playOnly restarts without changing the state", abc, "", "setMode 1; playOnly; expect stop:0, open:a.mp4; end; wait 700; none");
-    row("empty entry in single mode only stops", "missing.mp4", "", "play; expect stop:0; wait 700; none");
-    row("file name with quote and backslash is escaped", R"(we"i\rd.mp4)", "", R"(play; expect stop:0, open:we"i\rd.mp4)");
-    row("track end while stopped is ignored", abc, "", "setMode 3;" + playing + "stop; expect stop:1; end; wait 700; none");
+    row("notices with showosd", abc, "showosd=true", "play; expect stop:0, open:a.mp4, note:Play|a.mp4; onplay 1; pause; "
+        "expect pause:1, note:Pause|; stop; expect stop:1, note:Stop|");
+    row("Polish notices", abc, "showosd=true;language=Polish", "setVolume 32; expect volume:50, note:Głośność|50; stop; expect stop:0, note:Stop|");
     row("empty playlist sends nothing", "", "", "play; setMode 4; end; wait 700; none");
-    row("index beyond the list only stores it", abc, "", playing + "setTrack 5; wait 700; none; play; none");
-}
-
-void TestPlayback::playModes_data()
-{
-    PlayerRig::addColumns();
-    const QString first = "play; expect stop:0, open:a.mp4; onplay 1;";
-    row("single: nothing follows", abc, "", first + "end; wait 700; none");
-    row("loop single repeats the entry", abc, "", "setMode 1;" + first + "end; expect stop:1, open:a.mp4");
-    row("playlist skips a missing entry after 500 ms and ends", "a.mp4,missing.mp4,c.mp4", "",
-        "setMode 2;" + first + "mark; end; expect stop:1, open:c.mp4; took 450 1000; onplay 1; end; wait 700; none");
-    row("loop playlist wraps round", "a.mp4,b.mp4,missing.mp4", "",
-        "setMode 3;" + first + "end; expect stop:1, open:b.mp4; onplay 1; mark; end; expect stop:1, open:a.mp4; took 0 300");
-    row("loop playlist of placeholders never opens", "missing1,missing2", "", "setMode 3; play; wait 1600; none");
-    row("unknown mode: a track end does nothing", abc, "", "setMode 7;" + first + "end; wait 700; none");
-    row("mode change takes effect at the next end", abc, "", first + "setMode 2; end; expect stop:1, open:b.mp4");
-    row("end reported for the picture player is ignored", abc, "", "setMode 3; play; expect stop:0, open:a.mp4; onplay 2; end 2; none");
-    row("track end glued to another message is not lost", abc, "",
-        "setMode 3; play; expect stop:0, open:a.mp4; glued onplay 1 + end; expect stop:1, open:b.mp4");
-    row("track end split over two reads is not lost", abc, "",
-        "setMode 3;" + first + "split end; expect stop:1, open:b.mp4");
-}
-
-void TestPlayback::pictures_data()
-{
-    PlayerRig::addColumns();
-    const QString pictures = "p.png,b.mp4";
-    const QString first = "play; expect stop:0, open:p.png; mark; onplay 2;";
-    row("single: the picture ends after its interval", pictures, "imageinterval=1", first + "expect stop:2; took 900 1600; wait 500; none");
-    row("default interval is ten seconds", pictures, "", first + "expect stop:2; took 9400 11500");
-    row("loop single keeps the picture", pictures, "imageinterval=1", "setMode 1;" + first + "wait 1600; none");
-    row("playlist moves on 100 ms after the picture", pictures, "imageinterval=1",
-        "setMode 2;" + first + "expect stop:2, stop:2, open:b.mp4; took 1000 1800");
-    row("paused picture stays and restarts on play", pictures, "imageinterval=1",
-        first + "pause; wait 1500; none; play; expect stop:2, open:p.png");
-    row("track change stops the picture timer", pictures, "imageinterval=1",
-        first + "setTrack 1; expect stop:2, open:b.mp4; wait 700; none");
-}
-
-void TestPlayback::volumeAndTrackCoalescing_data()
-{
-    PlayerRig::addColumns();
-    const QString playing = "play; expect stop:0, open:a.mp4; onplay 1;";
     for (const auto &[in, out] : QList<QPair<int, int>>{{0, 0}, {1, 1}, {32, 50}, {63, 100}, {65535, 104023}})
         QTest::addRow("volume %d sends %d", in, out) << abc << "" << QString("setVolume %1; expect volume:%2").arg(in).arg(out);
     row("three volume changes give one request with the last value", abc, "",
@@ -99,6 +44,33 @@ void TestPlayback::volumeAndTrackCoalescing_data()
     row("track change while paused stops and keeps the new index", abc, "",
         playing + "pause; expect pause:1; setTrack 1; expect stop:1; wait 600; none; play; expect stop:1, open:b.mp4");
     row("track change while stopped only selects", abc, "", "setTrack 2; wait 700; none; play; expect stop:0, open:c.mp4");
+    row("index beyond the list only stores it", abc, "", playing + "setTrack 5; wait 700; none; play; none");
+}
+
+// What each play mode does at a track end, and how long a picture stays.
+void TestPlayback::trackEndsAndPictures_data()
+{
+    PlayerRig::addColumns();
+    row("single: nothing follows", abc, "", playing + "end; wait 700; none");
+    row("single: an empty entry only stops", "missing.mp4", "", "play; expect stop:0; wait 700; none");
+    row("loop single repeats the entry", abc, "", "setMode 1;" + playing + "end; expect stop:1, open:a.mp4");
+    row("playlist skips a missing entry after 500 ms and ends", "a.mp4,missing.mp4,c.mp4", "",
+        "setMode 2;" + playing + "mark; end; expect stop:1, open:c.mp4; took 450 1000; onplay 1; end; wait 700; none");
+    row("loop playlist wraps round past a missing entry", "a.mp4,b.mp4,missing.mp4", "",
+        "setMode 3;" + playing + "end; expect stop:1, open:b.mp4; onplay 1; mark; end; expect stop:1, open:a.mp4; took 0 300");
+    row("loop playlist of placeholders never opens", "missing1,missing2", "", "setMode 3; play; wait 1600; none");
+    row("unknown mode: a track end does nothing", abc, "", "setMode 7;" + playing + "end; wait 700; none");
+    row("track end while stopped is ignored", abc, "", "setMode 3;" + playing + "stop; expect stop:1; end; wait 700; none");
+    row("end reported for the picture player is ignored", abc, "", "setMode 3; play; expect stop:0, open:a.mp4; onplay 2; end 2; none");
+    row("track end glued to another message is not lost", abc, "", "setMode 3; play; expect stop:0, open:a.mp4; glued onplay 1 + end; expect stop:1, open:b.mp4");
+
+    const QString pictures = "p.png,b.mp4", picture = "play; expect stop:0, open:p.png; mark; onplay 2;";
+    row("picture, single: ends after its interval", pictures, "imageinterval=1", picture + "expect stop:2; took 900 1600; wait 500; none");
+    row("picture: default interval is ten seconds", pictures, "", picture + "expect stop:2; took 9400 11500");
+    row("picture, loop single: stays", pictures, "imageinterval=1", "setMode 1;" + picture + "wait 1600; none");
+    row("picture, playlist: moves on 100 ms after it", pictures, "imageinterval=1", "setMode 2;" + picture + "expect stop:2, stop:2, open:b.mp4; took 1000 1800");
+    row("picture paused: stays, restarts on play", pictures, "imageinterval=1", picture + "pause; wait 1500; none; play; expect stop:2, open:p.png");
+    row("picture: a track change stops its timer", pictures, "imageinterval=1", picture + "setTrack 1; expect stop:2, open:b.mp4; wait 700; none");
 }
 
 void TestPlayback::shuffleReachesEveryEntry_data()
@@ -121,7 +93,7 @@ void TestPlayback::shuffleReachesEveryEntry()
     for (int i = 0; i < 40; ++i) {
         QVERIFY(rig.push({FakeMediaCentre::onStop(true)}));
         QTRY_COMPARE(rig.centre.requests("Player.Open").size(), i + 2);
-        seen << rig.centre.requests("Player.Open").last().params().value("item")["file"].toString().section('/', -1);
+        seen << rig.centre.requests("Player.Open").last().params()["item"].toObject()["file"].toString().section('/', -1);
     }
     QCOMPARE(seen, QSet<QString>(entries.begin(), entries.end()));
 }
