@@ -19,9 +19,11 @@ const char openTemplate[] =
 
 QString MediaCentreRequests::notification(const QString &title, const QString &message, int displayTimeMs)
 {
+    // The media centre refuses the whole notice ("Invalid params") below its shortest display time.
+    const int displayTime = qMax(displayTimeMs, shortestDisplayTimeMs);
     // One multi-argument arg() call, so a "%2" inside the title is not substituted again.
     return QString::fromLatin1(notificationTemplate)
-        .arg(escaped(title), escaped(message), QString::number(displayTimeMs));
+        .arg(escaped(title), escaped(message), QString::number(displayTime));
 }
 
 QString MediaCentreRequests::volume(int volume)

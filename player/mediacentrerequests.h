@@ -8,6 +8,8 @@
 class MediaCentreRequests
 {
 public:
+    static constexpr int shortestDisplayTimeMs = 1500;
+
     static QString notification(const QString &title, const QString &message, int displayTimeMs);
     static QString volume(int volume);
     static QString pause(int playerId);

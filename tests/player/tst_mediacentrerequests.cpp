@@ -19,6 +19,9 @@ void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates_data()
     // The irregular spacing is what the media centre has always been sent; keep it.
     QTest::newRow("notification") << MediaCentreRequests::notification("Play", "a.mp4", 2000)
         << QByteArray(R"({"jsonrpc":"2.0","method":"GUI.ShowNotification","params":{"title":"Play","message":"a.mp4", "displaytime": 2000},"id":1})");
+    // The real media centre answers "Invalid params" to anything shorter and shows nothing.
+    QTest::newRow("notification shorter than the media centre shows") << MediaCentreRequests::notification("DMX", "DMX resume", 1000)
+        << QByteArray(R"({"jsonrpc":"2.0","method":"GUI.ShowNotification","params":{"title":"DMX","message":"DMX resume", "displaytime": 1500},"id":1})");
     QTest::newRow("volume") << MediaCentreRequests::volume(50)
         << QByteArray(R"({"jsonrpc": "2.0", "method": "Application.SetVolume", "params": {"volume": 50}, "id": 1})");
     QTest::newRow("pause") << MediaCentreRequests::pause(1)
