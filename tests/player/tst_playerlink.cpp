@@ -41,7 +41,7 @@ void TestPlayerLink::linkAndConfiguration_data()
     const auto row = &PlayerRig::row;
     row("reconnects 1000 ms after the link is dropped and keeps the state", ab, "",
         "play; expect stop:0, open:a.mp4; onplay 1; mark; drop; relink; took 900 2500; pause; expect pause:1");
-    row("a command while the link is down is lost, its state stands", ab, "", "close; wait 300; play; relink; none; pause; expect pause:0");
+    row("a command while the link is down is lost, its state stands", ab, "", "drop; wait 300; play; relink; none; pause; expect pause:0");
     row("showosd=yes shows notices", ab, "showosd=yes", "stop; expect stop:0, note:Stop|");
     row("showosd=False hides notices", ab, "showosd=False", "stop; expect stop:0; none");
     row("missing file at a later reading keeps the settings", ab, "showosd=true",

@@ -15,6 +15,20 @@ QByteArray compact(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
+
+QByteArray notification(const QString &method, const QJsonObject &data)
+{
+    return compact({{"jsonrpc", "2.0"}, {"method", method}, {"params", QJsonObject{{"data", data}, {"sender", "xbmc"}}}});
+}
+
+// As the real one numbers its players: 0 audio, 1 video, 2 picture.
+int playerIdForFile(const QString &file)
+{
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    if (QStringList{"png", "jpg", "jpeg", "bmp", "gif"}.contains(suffix))
+        return 2;
+    return QStringList{"mp3", "wav", "flac", "ogg", "aac", "m4a"}.contains(suffix) ? 0 : 1;
+}
 }
 
 FakeMediaCentre::FakeMediaCentre(QObject *parent)
@@ -28,20 +42,9 @@ FakeMediaCentre::FakeMediaCentre(QObject *parent)
     connect(m_endTimer, &QTimer::timeout, this, [this] { stopItem(true); });
 }
 
-FakeMediaCentre::~FakeMediaCentre()
-{
-    close();
-}
-
 bool FakeMediaCentre::listen(quint16 port)
 {
     return m_server->listen(QHostAddress::LocalHost, port);
-}
-
-void FakeMediaCentre::close()
-{
-    m_server->close();
-    dropClients();
 }
 
 void FakeMediaCentre::dropClients()
@@ -56,33 +59,21 @@ void FakeMediaCentre::dropClients()
     }
 }
 
-bool FakeMediaCentre::isListening() const
-{
-    return m_server->isListening();
-}
-
-int FakeMediaCentre::clientCount() const
-{
-    return m_clients.size();
-}
-
 QList<FakeMediaCentre::Request> FakeMediaCentre::requests(const QString &method) const
 {
     QList<Request> matching;
-    for (const Request &request : m_requests) {
+    for (const Request &request : m_requests)
         if (request.method() == method)
             matching << request;
-    }
     return matching;
 }
 
 QList<FakeMediaCentre::Request> FakeMediaCentre::transportRequests() const
 {
     QList<Request> matching;
-    for (const Request &request : m_requests) {
-        if (request.method() != QLatin1String("GUI.ShowNotification"))
+    for (const Request &request : m_requests)
+        if (request.method() != "GUI.ShowNotification")
             matching << request;
-    }
     return matching;
 }
 
@@ -103,44 +94,23 @@ void FakeMediaCentre::onNewConnection()
     }
 }
 
+// Records each request and answers it as the real one does: "OK", or a parse error for bytes that are not JSON.
 void FakeMediaCentre::onReadyRead(QTcpSocket *client)
 {
     const qint64 at = elapsedNs();
-    const QList<QByteArray> values = m_splitters[client].feed(client->readAll());
-    for (const QByteArray &raw : values) {
-        Request request;
-        request.raw = raw;
-        request.atNs = at;
+    for (const QByteArray &raw : m_splitters[client].feed(client->readAll())) {
         QJsonParseError error;
         const QJsonDocument document = QJsonDocument::fromJson(raw, &error);
-        request.valid = error.error == QJsonParseError::NoError && document.isObject();
-        request.json = document.object();
-        handle(client, request);
+        Request request{raw, document.object(), error.error == QJsonParseError::NoError && document.isObject(), at};
+        m_requests << request;
+        emit requestReceived(request);
+        client->write(request.valid ? compact({{"jsonrpc", "2.0"}, {"id", request.json.value("id")}, {"result", "OK"}})
+                                    : compact({{"jsonrpc", "2.0"}, {"id", QJsonValue()},
+                                               {"error", QJsonObject{{"code", -32700}, {"message", "Parse error."}}}}));
+        client->flush();
+        if (m_simulate && request.valid)
+            simulate(request);
     }
-}
-
-void FakeMediaCentre::handle(QTcpSocket *client, Request request)
-{
-    m_requests << request;
-    emit requestReceived(request);
-    client->write(answerFor(request));
-    client->flush();
-    if (m_simulate && request.valid)
-        simulate(request);
-}
-
-QByteArray FakeMediaCentre::answerFor(const Request &request) const
-{
-    QJsonObject answer{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")}};
-    if (!request.valid) {
-        answer.insert(QStringLiteral("id"), QJsonValue());
-        answer.insert(QStringLiteral("error"),
-                      QJsonObject{{QStringLiteral("code"), -32700}, {QStringLiteral("message"), QStringLiteral("Parse error.")}});
-        return compact(answer);
-    }
-    answer.insert(QStringLiteral("id"), request.json.value(QStringLiteral("id")));
-    answer.insert(QStringLiteral("result"), QStringLiteral("OK"));
-    return compact(answer);
 }
 
 void FakeMediaCentre::push(const QByteArray &bytes)
@@ -151,53 +121,27 @@ void FakeMediaCentre::push(const QByteArray &bytes)
     }
 }
 
-QByteArray FakeMediaCentre::notification(const QString &method, const QJsonObject &data)
-{
-    return compact(QJsonObject{
-        {QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-        {QStringLiteral("method"), method},
-        {QStringLiteral("params"), QJsonObject{{QStringLiteral("data"), data}, {QStringLiteral("sender"), QStringLiteral("xbmc")}}},
-    });
-}
-
 QByteArray FakeMediaCentre::onPlay(int playerId)
 {
-    return notification(QStringLiteral("Player.OnPlay"),
-                        QJsonObject{{QStringLiteral("item"), QJsonObject{{QStringLiteral("type"), QStringLiteral("unknown")}}},
-                                    {QStringLiteral("player"), QJsonObject{{QStringLiteral("playerid"), playerId}, {QStringLiteral("speed"), 1}}}});
+    return notification("Player.OnPlay", {{"item", QJsonObject{{"type", "unknown"}}},
+                                          {"player", QJsonObject{{"playerid", playerId}, {"speed", 1}}}});
 }
 
 QByteArray FakeMediaCentre::onStop(bool end, int playerId)
 {
-    QJsonObject data{{QStringLiteral("end"), end},
-                     {QStringLiteral("item"), QJsonObject{{QStringLiteral("type"), QStringLiteral("unknown")}}}};
+    QJsonObject data{{"end", end}, {"item", QJsonObject{{"type", "unknown"}}}};
     if (playerId >= 0)
-        data.insert(QStringLiteral("player"), QJsonObject{{QStringLiteral("playerid"), playerId}});
-    return notification(QStringLiteral("Player.OnStop"), data);
-}
-
-int FakeMediaCentre::playerIdForFile(const QString &file)
-{
-    static const QStringList pictures{"png", "jpg", "jpeg", "bmp", "gif"};
-    static const QStringList audio{"mp3", "wav", "flac", "ogg", "aac", "m4a"};
-    const QString suffix = QFileInfo(file).suffix().toLower();
-    if (pictures.contains(suffix))
-        return 2;
-    if (audio.contains(suffix))
-        return 0;
-    return 1;
+        data.insert("player", QJsonObject{{"playerid", playerId}});
+    return notification("Player.OnStop", data);
 }
 
 void FakeMediaCentre::simulate(const Request &request)
 {
-    const QString method = request.method();
-    const QJsonObject params = request.params();
-    if (method == QLatin1String("Player.Open")) {
-        const QString file = params.value(QStringLiteral("item")).toObject().value(QStringLiteral("file")).toString();
+    if (request.method() == "Player.Open") {
+        const QString file = request.params()["item"].toObject()["file"].toString();
         QTimer::singleShot(onPlayDelayMs, this, [this, file] { startItem(file); });
-    } else if (method == QLatin1String("Player.Stop")) {
-        if (m_currentPlayer >= 0)
-            QTimer::singleShot(onStopDelayMs, this, [this] { stopItem(m_currentPlayer == 2); });
+    } else if (request.method() == "Player.Stop" && m_currentPlayer >= 0) {
+        QTimer::singleShot(onStopDelayMs, this, [this] { stopItem(m_currentPlayer == 2); });
     }
 }
 

@@ -30,15 +30,11 @@ public:
     };
 
     explicit FakeMediaCentre(QObject *parent = nullptr);
-    ~FakeMediaCentre() override;
 
     bool listen(quint16 port = 9999);
-    // Stops listening and closes every client link, as when the media centre quits.
-    void close();
     // Closes the links but keeps listening, as when the media centre drops its clients.
     void dropClients();
-    bool isListening() const;
-    int clientCount() const;
+    int clientCount() const { return m_clients.size(); }
     int connectionsAccepted() const { return m_connectionsAccepted; }
 
     QList<Request> requests() const { return m_requests; }
@@ -55,14 +51,12 @@ public:
     static QByteArray onPlay(int playerId);
     // playerId < 0 leaves out the "player" key, as for audio and video.
     static QByteArray onStop(bool end, int playerId = -1);
-    static QByteArray notification(const QString &method, const QJsonObject &data);
 
     // Playback simulation: after Player.Open announce OnPlay (player 0 audio, 1 video,
     // 2 picture by file extension), after Player.Stop announce OnStop, and when
     // autoEndMs > 0 end audio and video by themselves after that time.
     void setSimulatePlayback(bool on) { m_simulate = on; }
     void setAutoEndMs(int ms) { m_autoEndMs = ms; }
-    static int playerIdForFile(const QString &file);
     // Ends the item on screen now, as if it had played to its end.
     void endCurrentItem() { stopItem(true); }
 
@@ -76,8 +70,6 @@ signals:
 private:
     void onNewConnection();
     void onReadyRead(QTcpSocket *client);
-    void handle(QTcpSocket *client, Request request);
-    QByteArray answerFor(const Request &request) const;
     void simulate(const Request &request);
     void startItem(const QString &file);
     void stopItem(bool end);
