@@ -27,12 +27,10 @@ void TestDemo::scriptRunsAndOnlyTheUnmetLinesFail()
     demo.start(QUORVANT_SOURCE_DIR "/scripts/demo", {"--inner", "no", "/tmp/demo-script"});
     const bool finished = demo.waitForFinished(300000);
     const QByteArray output = demo.readAll();
-    QVERIFY2(finished, output.right(3000).constData());
     // Two failures, both the planted ones: every line of the real script did what it should.
-    QVERIFY2(output.contains("demo: 2 command(s) did not do what they should"), output.right(3000).constData());
+    QVERIFY2(finished && output.contains("demo: 2 command(s) did not do what they should"), output.right(3000).constData());
     QVERIFY(output.contains("demo: expected quorvant-ctl to fail, it succeeded"));
-    QCOMPARE(output.count("NOT seen"), 1);
-    QVERIFY(output.contains("NOT seen on tool within 15 s: no such words"));
+    QCOMPARE(output.count("NOT seen"), 1); // the planted expectation's
     QCOMPARE(demo.exitCode(), 1);
 }
 
