@@ -131,7 +131,7 @@ void ConnectionManager::onCommunicationInitialized(bool ok)
         qDebug() << "Cannot initialized DMX";
         return;
     }
-    QTimer::singleShot(linkReadyDelayMs, this, &ConnectionManager::onLinkReady);
+    QTimer::singleShot(linkReadyDelayMs, Qt::PreciseTimer, this, &ConnectionManager::onLinkReady);
 }
 
 void ConnectionManager::onLinkReady()

@@ -100,7 +100,7 @@ void PlayerManager::connectedToPlayer()
     // The option only reaches a socket that exists, so it is set again on every connection.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     splitter.reset();
-    QTimer::singleShot(startSequenceMs, this, &PlayerManager::runStartSequence);
+    QTimer::singleShot(startSequenceMs, Qt::PreciseTimer, this, &PlayerManager::runStartSequence);
 }
 
 void PlayerManager::runStartSequence()

@@ -8,29 +8,19 @@
 BoardPort::BoardPort(QObject *parent)
     : QObject(parent)
 {
-    connect(&m_port, &QSerialPort::readyRead, this, &BoardPort::onReadyRead);
+    connect(&m_port, &QSerialPort::readyRead, this, [this] {
+        for (const QByteArray &frame : DmxFrame::cut(m_pending, m_port.readAll())) {
+            m_frames.append(frame);
+            emit frameReceived(frame);
+        }
+    });
 }
 
-bool BoardPort::open(const QString &path)
+// QSerialPort opens the line raw at 9600 baud 8N1, the board's own settings.
+bool BoardPort::open()
 {
-    m_port.setPortName(path);
-    if (!m_port.open(QIODevice::ReadWrite))
-        return false;
-    m_port.setBaudRate(QSerialPort::Baud9600);
-    m_port.setParity(QSerialPort::NoParity);
-    m_port.setDataBits(QSerialPort::Data8);
-    m_port.setStopBits(QSerialPort::OneStop);
-    return true;
-}
-
-bool BoardPort::isOpen() const
-{
-    return m_port.isOpen();
-}
-
-QString BoardPort::errorString() const
-{
-    return m_port.errorString();
+    m_port.setPortName(QStringLiteral("/dev/board"));
+    return m_port.open(QIODevice::ReadWrite);
 }
 
 void BoardPort::send(const QByteArray &bytes)
@@ -44,16 +34,6 @@ void BoardPort::sendOrder(uint8_t command, uint16_t value)
     send(DmxOrder(command, value).toBytes());
 }
 
-QList<QByteArray> BoardPort::frames() const
-{
-    return m_frames;
-}
-
-void BoardPort::clear()
-{
-    m_frames.clear();
-}
-
 bool BoardPort::waitForFrames(int count, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
@@ -62,22 +42,14 @@ bool BoardPort::waitForFrames(int count, int timeoutMs)
     return m_frames.size() >= count;
 }
 
-QList<QByteArray> BoardPort::framesUpToEchoOf(const QByteArray &marker, int timeoutMs)
+QList<QByteArray> BoardPort::framesBeforeEcho()
 {
+    const QByteArray marker = DmxOrder(CMD_SERIAL, 0x5AA5).toBytes();
     send(marker);
-    QDeadlineTimer deadline(timeoutMs);
+    QDeadlineTimer deadline(5000);
     while (!m_frames.contains(marker) && !deadline.hasExpired())
         QTest::qWait(10);
-    QList<QByteArray> frames = m_frames;
-    if (frames.removeAll(marker) == 0)
-        frames << "marker never acknowledged";
-    return frames;
-}
-
-void BoardPort::onReadyRead()
-{
-    for (const QByteArray &frame : DmxFrame::cut(m_pending, m_port.readAll())) {
-        m_frames.append(frame);
-        emit frameReceived(frame);
-    }
+    if (m_frames.removeAll(marker) == 0)
+        return {"marker never acknowledged"};
+    return m_frames;
 }

@@ -12,32 +12,27 @@ class BoardPort : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr const char *DefaultPath = "/dev/board";
-
     explicit BoardPort(QObject *parent = nullptr);
 
-    bool open(const QString &path = QString::fromLatin1(DefaultPath));
-    bool isOpen() const;
-    QString errorString() const;
+    bool open();
+    QString errorString() const { return m_port.errorString(); }
 
     void send(const QByteArray &bytes);
     void sendOrder(uint8_t command, uint16_t value = 0);
 
     // Frames the daemon wrote since open() or the last clear(), oldest first.
-    QList<QByteArray> frames() const;
-    void clear();
+    QList<QByteArray> frames() const { return m_frames; }
+    void clear() { m_frames.clear(); }
     bool waitForFrames(int count, int timeoutMs);
-    // Sends `marker`, a frame the daemon acknowledges and otherwise ignores, and waits for its echo:
-    // every frame the daemon wrote before it is then in. Returns those frames without the echo,
-    // or a note that the echo never came.
-    QList<QByteArray> framesUpToEchoOf(const QByteArray &marker, int timeoutMs = 5000);
+    // Sends a frame the daemon acknowledges and otherwise ignores, and waits for its echo: every
+    // frame the daemon wrote before it is then in. Returns frames(), which never hold that echo,
+    // or a note that no echo came.
+    QList<QByteArray> framesBeforeEcho();
 
 signals:
     void frameReceived(const QByteArray &frame);
 
 private:
-    void onReadyRead();
-
     QSerialPort m_port;
     QByteArray m_pending;
     QList<QByteArray> m_frames;
