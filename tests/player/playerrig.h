@@ -57,16 +57,16 @@ public:
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
-    // Connects the player; with `listen`, lets it link up and read its configuration.
-    bool start(bool listen = true)
+    // Lets the player link up and read its configuration.
+    bool start()
     {
-        if (listen && !centre.listen())
+        if (!centre.listen())
             return false;
         QObject::connect(&player, &PlayerManager::newDataFromPlayer, [this](const QByteArray &data) {
             notificationsHandled += data.contains("\"method\"");
         });
         player.connectToPlayer();
-        return !listen || (waitForLink() && QMetaObject::invokeMethod(&player, "initPlayer") && sync());
+        return waitForLink() && QMetaObject::invokeMethod(&player, "initPlayer") && sync();
     }
 
     bool waitForLink()

@@ -34,7 +34,6 @@ void TestDmxSignal::standbyActions_data()
     row("monitor off: loss and return switch the monitor after 300 ms", "nodmxaction=2",
         playing + "mark; dmx off; expect volume:100; monitor 0; took 250 1000; none; mark; dmx on; monitor 1; took 250 1000; none");
     row("unknown action: only the volume", "nodmxaction=7", playing + "dmx off; expect volume:100; wait 1200; none");
-    row("presence at start-up does nothing", "", "dmx on; wait 1200; none");
     row("track, mode and volume ignored while the signal is absent", "nodmxaction=1",
         "dmx off; expect volume:100; setTrack 2; setMode 3; setVolume 10; wait 700; none;"
         "play; expect stop:0, open:a.mp4; onplay 1; end; wait 700; none; pause; expect pause:1; stop; expect stop:1");

@@ -27,15 +27,6 @@ private:
     QProcess m_kodi;
 };
 
-namespace {
-bool ffmpeg(const QString &arguments)
-{
-    QProcess process;
-    process.start("ffmpeg", ("-v error -f lavfi -i " + arguments).split(' '));
-    return process.waitForFinished(60000) && process.exitCode() == 0;
-}
-}
-
 void TestKodiPlayback::loopPlaylistOfVideoPictureAndAudioPlaysThroughInOrder()
 {
     m_kodi.start(QUORVANT_SOURCE_DIR "/scripts/kodi-headless", {"run", "/tmp/kodi-home"});
@@ -55,10 +46,10 @@ void TestKodiPlayback::loopPlaylistOfVideoPictureAndAudioPlaysThroughInOrder()
                 startedIds << json["params"]["data"]["player"]["playerid"].toInt(-1);
         }
     });
-    const QString stick = Box::stickPath() + "/";
-    QVERIFY(ffmpeg("testsrc=duration=3:size=320x240:rate=25 -f lavfi -i sine=duration=3 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest " + stick + "clip.mp4"));
-    QVERIFY(ffmpeg("testsrc=size=320x240 -frames:v 1 " + stick + "picture.png"));
-    QVERIFY(ffmpeg("sine=duration=3 " + stick + "tone.mp3"));
+    // Three seconds of video with sound, one frame of it as a picture, three seconds of a tone.
+    QVERIFY(QDir::setCurrent(Box::stickPath()));
+    QCOMPARE(QProcess::execute("ffmpeg", QString("-v error -f lavfi -i testsrc=duration=3:size=320x240:rate=25 -f lavfi -i sine=duration=3 "
+        "-map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest clip.mp4 -map 0 -frames:v 1 picture.png -map 1 tone.mp3").split(' ')), 0);
     DeviceFiles::writeStickConfig("imageinterval=2\n[playlist]\nsize=3\n1\\track=clip.mp4\n2\\track=picture.png\n3\\track=tone.mp3\n");
     DeviceFiles::writeFile("/forcefsck", {});
 
