@@ -1,9 +1,8 @@
-// Start-up: the forced file-system check, the stale log, the silence after the message handler
-// is installed, and the language chosen from the stick configuration.
+// Start-up of the real daemon: the forced file-system check, the stale log, and the silence after
+// the message handler is installed.
 
 #include <QtTest>
 
-#include "app/language.h"
 #include "tests/support/box.h"
 #include "tests/support/daemonprocess.h"
 #include "tests/support/devicefiles.h"
@@ -54,35 +53,6 @@ private slots:
         // Only the lines before the handler is installed reach the default output.
         QCOMPARE(QString::fromUtf8(daemon.output()).split('\n', Qt::SkipEmptyParts),
                  (QStringList{"Create log file", "Start application", "Install message handler"}));
-    }
-
-    void languageCodeSelectsCodecAndCatalogue_data()
-    {
-        QTest::addColumn<QVariant>("language");
-        QTest::addColumn<bool>("installed");
-        QTest::addColumn<QString>("version"); // "Version" as the player would show it
-        QTest::newRow("1 Polish") << QVariant(1) << true << "Wersja";
-        QTest::newRow("256 narrows to 0") << QVariant(256) << true << "Version";
-        QTest::newRow("word Polish reads 0") << QVariant("Polish") << true << "Version";
-        QTest::newRow("2 changes nothing") << QVariant(2) << false << "Version";
-    }
-
-    void languageCodeSelectsCodecAndCatalogue()
-    {
-        QFETCH(QVariant, language);
-        QFETCH(bool, installed);
-        QCoreApplication::removeTranslator(&translator);
-        translator.load(nullptr, 0); // drops what an earlier row loaded
-        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
-        // Written through the settings view this process shares with setLanguage.
-        QSettings config(Box::stickPath() + "/config.ini", QSettings::IniFormat);
-        config.setValue("language", language);
-
-        setLanguage(*QCoreApplication::instance());
-
-        QTEST(QCoreApplication::translate("PlayerManager", "Version"), "version");
-        QCOMPARE(QTextCodec::codecForLocale()->name(), QByteArray(installed ? "ISO-8859-2" : "UTF-8"));
-        QCOMPARE(QCoreApplication::removeTranslator(&translator), installed);
     }
 };
 

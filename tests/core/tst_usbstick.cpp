@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include "maintenance/playerusbstickmanager.h"
-#include "system/systemmanager.h"
 #include "tests/support/box.h"
 #include "tests/support/devicefiles.h"
 
@@ -60,17 +59,6 @@ private slots:
         }
         QCOMPARE(m_watcher->findUsbStick(), !path.isEmpty());
         QCOMPARE(m_watcher->usbStickPath(), path);
-    }
-
-    // Without a stick at start the stick keys come from config.ini in the root directory.
-    void withoutStickTheConfigurationIsInTheRootDirectory()
-    {
-        QVERIFY(::umount("/media/ZR605") == 0);
-        DeviceFiles::writeFile("/config.ini", "channel=9\n");
-        SystemManager *manager = SystemManager::getInstance(this);
-        QCOMPARE(m_watcher->usbStickPath(), QString());
-        QCOMPARE(int(manager->dmxChannel()), 9);
-        QCOMPARE(manager->udpPort(), 5555);
     }
 };
 
