@@ -1,5 +1,5 @@
-// The real daemon in the box with an update on the stick: installed after the media-centre link
-// comes up (the player's worker thread hands it to the main thread), notices on the television.
+// The real daemon with an update on the stick: the updater's notices, handed from the player's
+// worker thread, reach the television. The install itself is proven by the ctl system test.
 
 #include "tests/support/box.h"
 #include "tests/support/daemonprocess.h"
@@ -14,7 +14,7 @@ class TestMaintenanceSystem : public QObject
 {
     Q_OBJECT
 private slots:
-    void updateAfterMediaCentreLink()
+    void updateNoticesReachTheMediaCentre()
     {
         DeviceFiles::writeFile(QStringLiteral("/forcefsck"), QByteArray()); // no file-system check reboot
         DeviceFiles::writeStickConfig("showosd=true\n[playlist]\nsize=1\n1\\track=a.mp4\n");
@@ -28,8 +28,6 @@ private slots:
         QVERIFY(daemon.start());
 
         QTRY_VERIFY_WITH_TIMEOUT(Box::commandLog().contains(QStringLiteral("reboot -f")), 30000);
-        QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/quorvant")), program);
-        QVERIFY(!QFile::exists(Box::stickPath() + "/update/quorvant"));
         QStringList notices;
         for (const FakeMediaCentre::Request &request : centre.requests(QStringLiteral("GUI.ShowNotification")))
             notices << request.params().value("title").toString() + " / " + request.params().value("message").toString();

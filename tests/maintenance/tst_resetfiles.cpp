@@ -16,11 +16,11 @@ const QByteArray oldPassword = "0123456789abcdef0123456789abcdef";
 const QByteArray staticEth0 = "auto eth0\niface eth0 inet static\naddress 10.1.2.3\n";
 
 // The way an installer makes a reset file by hand: zero-filled JSON through openssl.
-QByteArray openssl(QByteArray plain, const QByteArray &key = FileCrypt::fixedKey())
+QByteArray openssl(QByteArray plain)
 {
     plain.append(QByteArray((16 - plain.size() % 16) % 16, '\0'));
     QProcess process;
-    process.start("openssl", { "enc", "-aes-128-ecb", "-nopad", "-K", QString::fromLatin1(key.toHex()) });
+    process.start("openssl", { "enc", "-aes-128-ecb", "-nopad", "-K", QString::fromLatin1(FileCrypt::fixedKey().toHex()) });
     process.write(plain);
     process.closeWriteChannel();
     if (!process.waitForFinished(30000) || process.exitCode() != 0)
@@ -43,12 +43,10 @@ private slots:
         QTest::newRow("both reset the name too") << openssl(R"({"network": true, "password": true})")
                                                  << (Applied | NetworkReset | PasswordReset | NameReset);
         QTest::newRow("neither") << openssl(R"({"network": false, "password": false})") << 0;
-        QTest::newRow("number flag") << openssl(R"({"network": 1})") << 0;
         QTest::newRow("string flag beside a true one") << openssl(R"({"network": "true", "password": true})")
                                                        << (Applied | PasswordReset);
         QTest::newRow("array") << openssl("[true, true]") << 0;
         QTest::newRow("ISO fill") << openssl(network + '\x80') << 0;
-        QTest::newRow("wrong key") << openssl(network, QByteArray(16, '\x01')) << 0;
         QTest::newRow("empty file") << QByteArray() << 0;
         QTest::newRow("over 64 KiB") << openssl(network + QByteArray(70000, '\0')) << 0;
     }
