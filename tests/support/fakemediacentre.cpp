@@ -2,15 +2,11 @@
 
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
-namespace {
-// The real one announces a new item 40-110 ms after the open request.
-constexpr int onPlayDelayMs = 50;
-constexpr int onStopDelayMs = 30;
+#include <algorithm>
 
+namespace {
 QByteArray compact(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -20,61 +16,21 @@ QByteArray notification(const QString &method, const QJsonObject &data)
 {
     return compact({{"jsonrpc", "2.0"}, {"method", method}, {"params", QJsonObject{{"data", data}, {"sender", "xbmc"}}}});
 }
-
-// As the real one numbers its players: 0 audio, 1 video, 2 picture.
-int playerIdForFile(const QString &file)
-{
-    const QString suffix = QFileInfo(file).suffix().toLower();
-    if (QStringList{"png", "jpg", "jpeg", "bmp", "gif"}.contains(suffix))
-        return 2;
-    return QStringList{"mp3", "wav", "flac", "ogg", "aac", "m4a"}.contains(suffix) ? 0 : 1;
-}
 }
 
 FakeMediaCentre::FakeMediaCentre(QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
-    , m_endTimer(new QTimer(this))
 {
     m_clock.start();
-    m_endTimer->setSingleShot(true);
     connect(m_server, &QTcpServer::newConnection, this, &FakeMediaCentre::onNewConnection);
-    connect(m_endTimer, &QTimer::timeout, this, [this] { stopItem(true); });
 }
 
-bool FakeMediaCentre::listen(quint16 port)
+QList<FakeMediaCentre::Request> FakeMediaCentre::matching(const QString &method, bool equal) const
 {
-    return m_server->listen(QHostAddress::LocalHost, port);
-}
-
-void FakeMediaCentre::dropClients()
-{
-    const QList<QTcpSocket *> clients = m_clients;
-    m_clients.clear();
-    m_splitters.clear();
-    for (QTcpSocket *client : clients) {
-        client->disconnect(this);
-        client->abort();
-        client->deleteLater();
-    }
-}
-
-QList<FakeMediaCentre::Request> FakeMediaCentre::requests(const QString &method) const
-{
-    QList<Request> matching;
-    for (const Request &request : m_requests)
-        if (request.method() == method)
-            matching << request;
-    return matching;
-}
-
-QList<FakeMediaCentre::Request> FakeMediaCentre::transportRequests() const
-{
-    QList<Request> matching;
-    for (const Request &request : m_requests)
-        if (request.method() != "GUI.ShowNotification")
-            matching << request;
-    return matching;
+    QList<Request> found;
+    std::copy_if(m_requests.begin(), m_requests.end(), std::back_inserter(found), [&](const Request &r) { return (r.method() == method) == equal; });
+    return found;
 }
 
 void FakeMediaCentre::onNewConnection()
@@ -82,12 +38,10 @@ void FakeMediaCentre::onNewConnection()
     while (QTcpSocket *client = m_server->nextPendingConnection()) {
         client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_clients << client;
-        m_splitters.insert(client, JsonStreamSplitter());
         ++m_connectionsAccepted;
-        connect(client, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });
+        connect(client, &QTcpSocket::readyRead, this, [this, client, splitter = JsonStreamSplitter()]() mutable { onReadyRead(client, splitter); });
         connect(client, &QTcpSocket::disconnected, this, [this, client] {
             m_clients.removeAll(client);
-            m_splitters.remove(client);
             client->deleteLater();
         });
         emit clientConnected();
@@ -95,19 +49,17 @@ void FakeMediaCentre::onNewConnection()
 }
 
 // Records each request and answers it as the real one does: "OK", or a parse error for bytes that are not JSON.
-void FakeMediaCentre::onReadyRead(QTcpSocket *client)
+void FakeMediaCentre::onReadyRead(QTcpSocket *client, JsonStreamSplitter &splitter)
 {
     const qint64 at = elapsedNs();
-    for (const QByteArray &raw : m_splitters[client].feed(client->readAll())) {
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(raw, &error);
-        Request request{raw, document.object(), error.error == QJsonParseError::NoError && document.isObject(), at};
+    for (const QByteArray &raw : splitter.feed(client->readAll())) {
+        const QJsonDocument document = QJsonDocument::fromJson(raw);
+        const Request request{raw, document.object(), document.isObject(), at};
         m_requests << request;
         emit requestReceived(request);
         client->write(request.valid ? compact({{"jsonrpc", "2.0"}, {"id", request.json.value("id")}, {"result", "OK"}})
                                     : compact({{"jsonrpc", "2.0"}, {"id", QJsonValue()},
                                                {"error", QJsonObject{{"code", -32700}, {"message", "Parse error."}}}}));
-        client->flush();
         if (m_simulate && request.valid)
             simulate(request);
     }
@@ -115,10 +67,8 @@ void FakeMediaCentre::onReadyRead(QTcpSocket *client)
 
 void FakeMediaCentre::push(const QByteArray &bytes)
 {
-    for (QTcpSocket *client : qAsConst(m_clients)) {
+    for (QTcpSocket *client : qAsConst(m_clients))
         client->write(bytes);
-        client->flush();
-    }
 }
 
 QByteArray FakeMediaCentre::onPlay(int playerId)
@@ -137,36 +87,38 @@ QByteArray FakeMediaCentre::onStop(bool end, int playerId)
 
 void FakeMediaCentre::simulate(const Request &request)
 {
-    if (request.method() == "Player.Open") {
-        const QString file = request.params()["item"].toObject()["file"].toString();
-        QTimer::singleShot(onPlayDelayMs, this, [this, file] { startItem(file); });
-    } else if (request.method() == "Player.Stop" && m_currentPlayer >= 0) {
-        QTimer::singleShot(onStopDelayMs, this, [this] { stopItem(m_currentPlayer == 2); });
-    }
+    // The real one announces a new item 40-110 ms after the open request.
+    if (request.method() == "Player.Open")
+        QTimer::singleShot(50, this, [this, file = request.params().value("item")["file"].toString()] { startItem(file); });
+    else if (request.method() == "Player.Stop" && m_currentPlayer >= 0)
+        QTimer::singleShot(30, this, [this] { stopItem(m_currentPlayer == 2); });
 }
 
 void FakeMediaCentre::startItem(const QString &file)
 {
-    if (m_currentPlayer >= 0)
-        stopItem(false);
+    stopItem(false);
     m_currentFile = file;
-    m_currentPlayer = playerIdForFile(file);
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    // As the real one numbers its players: 0 audio, 1 video, 2 picture.
+    m_currentPlayer = QStringList{"png", "jpg", "jpeg", "bmp", "gif"}.contains(suffix) ? 2
+        : QStringList{"mp3", "wav", "flac", "ogg", "aac", "m4a"}.contains(suffix) ? 0 : 1;
+    const int item = ++m_itemsStarted;
     push(onPlay(m_currentPlayer));
     emit itemStarted(file, m_currentPlayer);
     // A picture stays until it is stopped, as on the real one.
-    if (m_autoEndMs > 0 && m_currentPlayer != 2)
-        m_endTimer->start(m_autoEndMs);
+    if (m_autoEndMs > 0 && m_currentPlayer != 2) {
+        QTimer::singleShot(m_autoEndMs, this, [this, item] {
+            if (item == m_itemsStarted)
+                stopItem(true);
+        });
+    }
 }
 
 void FakeMediaCentre::stopItem(bool end)
 {
     if (m_currentPlayer < 0)
         return;
-    m_endTimer->stop();
-    const int player = m_currentPlayer;
-    const QString file = m_currentFile;
+    push(onStop(end, m_currentPlayer == 2 ? 2 : -1));
+    emit itemEnded(m_currentFile, end);
     m_currentPlayer = -1;
-    m_currentFile.clear();
-    push(onStop(end, player == 2 ? 2 : -1));
-    emit itemEnded(file, end);
 }

@@ -3,17 +3,12 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QJsonObject>
-#include <QList>
 #include <QObject>
-#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include "player/jsonstreamsplitter.h"
-
-class QTcpServer;
-class QTcpSocket;
-class QTimer;
 
 class FakeMediaCentre : public QObject
 {
@@ -31,22 +26,28 @@ public:
 
     explicit FakeMediaCentre(QObject *parent = nullptr);
 
-    bool listen(quint16 port = 9999);
-    // Closes the links but keeps listening, as when the media centre drops its clients.
-    void dropClients();
+    bool listen(quint16 port = 9999) { return m_server->listen(QHostAddress::LocalHost, port); }
+    // Closes the links but keeps listening, as when the media centre drops its clients; each
+    // abort reports its link closed, which forgets the client.
+    void dropClients()
+    {
+        for (QTcpSocket *client : QList<QTcpSocket *>(m_clients))
+            client->abort();
+    }
     int clientCount() const { return m_clients.size(); }
     int connectionsAccepted() const { return m_connectionsAccepted; }
 
     QList<Request> requests() const { return m_requests; }
     // Only the requests whose "method" equals `method`.
-    QList<Request> requests(const QString &method) const;
+    QList<Request> requests(const QString &method) const { return matching(method, true); }
     // The requests other than notifications: what playback control sent.
-    QList<Request> transportRequests() const;
+    QList<Request> transportRequests() const { return matching(QStringLiteral("GUI.ShowNotification"), false); }
     void clearRequests() { m_requests.clear(); }
     qint64 elapsedNs() const { return m_clock.nsecsElapsed(); }
     qint64 elapsedMs() const { return m_clock.elapsed(); }
 
-    // Writes bytes to every client as one write (several messages may be glued together).
+    // Queues bytes for every client; what is pushed before the event loop turns leaves in one write
+    // (several messages glued together).
     void push(const QByteArray &bytes);
     static QByteArray onPlay(int playerId);
     // playerId < 0 leaves out the "player" key, as for audio and video.
@@ -68,15 +69,15 @@ signals:
     void itemEnded(const QString &file, bool end);
 
 private:
+    QList<Request> matching(const QString &method, bool equal) const;
     void onNewConnection();
-    void onReadyRead(QTcpSocket *client);
+    void onReadyRead(QTcpSocket *client, JsonStreamSplitter &splitter);
     void simulate(const Request &request);
     void startItem(const QString &file);
     void stopItem(bool end);
 
-    QTcpServer *m_server = nullptr;
+    QTcpServer *m_server; // a child: it and its sockets go after the connections to this object
     QList<QTcpSocket *> m_clients;
-    QHash<QTcpSocket *, JsonStreamSplitter> m_splitters;
     QList<Request> m_requests;
     QElapsedTimer m_clock;
     int m_connectionsAccepted = 0;
@@ -84,6 +85,6 @@ private:
     bool m_simulate = false;
     int m_autoEndMs = 0;
     QString m_currentFile;
-    int m_currentPlayer = -1;
-    QTimer *m_endTimer = nullptr;
+    int m_currentPlayer = -1; // none on screen
+    int m_itemsStarted = 0;   // tells a stale end timer from the current item's
 };
