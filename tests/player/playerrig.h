@@ -49,30 +49,22 @@ public:
         QFETCH(QString, playlist);
         QFETCH(QString, settings);
         QFETCH(QString, script);
-        Box::clearCommandLog();
         writeStick(playlist.split(',', Qt::SkipEmptyParts), settings);
         PlayerRig rig;
         QVERIFY(rig.start());
-        const QString error = rig.run(script);
-        QVERIFY2(error.isEmpty(), qPrintable(error));
+        rig.run(script);
     }
 
     // Lets the player link up and read its configuration.
     bool start()
     {
-        if (!centre.listen())
-            return false;
-        QObject::connect(&player, &PlayerManager::newDataFromPlayer, [this](const QByteArray &data) {
-            notificationsHandled += data.contains("\"method\"");
-        });
+        QObject::connect(&player, &PlayerManager::newDataFromPlayer, [this](const QByteArray &data) { notificationsHandled += data.contains("\"method\""); });
+        const bool listening = centre.listen();
         player.connectToPlayer();
-        return waitForLink() && QMetaObject::invokeMethod(&player, "initPlayer") && sync();
+        return listening && waitForLink() && QMetaObject::invokeMethod(&player, "initPlayer") && sync();
     }
 
-    bool waitForLink()
-    {
-        return QTest::qWaitFor([this] { return centre.clientCount() == 1; }, 5000);
-    }
+    bool waitForLink() { return QTest::qWaitFor([this] { return centre.clientCount() == 1; }, 5000); }
 
     // Returns once every request made before it has reached the media centre.
     bool sync()
@@ -81,88 +73,82 @@ public:
         player.showMessage("sync", tag, 1);
         return QTest::qWaitFor([&] {
             const auto notes = centre.requests("GUI.ShowNotification");
-            return !notes.isEmpty() && notes.last().params()["message"].toString() == tag;
+            return !notes.isEmpty() && notes.last().params()["message"] == tag;
         }, 5000);
     }
 
-    // Runs a script; returns an empty string on success, else the failed step and what happened.
-    QString run(const QString &script)
+    // Runs a script step by step; a failed step fails the test and ends every script of this rig.
+    void run(const QString &script)
     {
-        for (const QString &rawStep : script.split(';', Qt::SkipEmptyParts)) {
-            const QString step = rawStep.trimmed();
-            const QString error = runStep(step.section(' ', 0, 0), step.section(' ', 1).trimmed());
-            if (!error.isEmpty())
-                return step + ": " + error;
+        for (const QString &step : script.split(';', Qt::SkipEmptyParts)) {
+            if (QTest::currentTestFailed())
+                return;
+            current = step.trimmed();
+            runStep(current.section(' ', 0, 0), current.section(' ', 1));
         }
-        return QString();
     }
 
 private:
-    // One line per request: "stop:1", "open:a.mp4", "note:Title|Text", with its arrival in `times`;
-    // notices that come by themselves (start sequence, update check) and sync markers are left out.
-    QStringList seen(QList<qint64> *times = nullptr) const
+    // One line per request: "stop:1", "open:a.mp4", "note:Title|Text"; notices that come by
+    // themselves (start sequence, update check) and sync markers are left out.
+    static QString line(const FakeMediaCentre::Request &r)
     {
         static const QStringList quietTitles{"sync", "Version", "Wersja", "No dmx track", "Update", "Aktualizacja"};
-        QStringList lines;
-        for (const auto &r : centre.requests()) {
-            const QJsonObject p = r.params();
-            const QString m = r.method(), id = QString::number(p["playerid"].toInt());
-            const QString line = m == "Player.Stop" ? "stop:" + id
-                : m == "Player.Open" ? "open:" + p["item"]["file"].toString().remove(Box::stickPath() + "/")
-                : m == "Player.PlayPause" ? (p["play"].toBool() ? "resume:" : "pause:") + id
-                : m == "Application.SetVolume" ? "volume:" + QString::number(p["volume"].toInt())
-                : m != "GUI.ShowNotification" ? "other:" + m
-                : quietTitles.contains(p["title"].toString()) ? QString()
-                : "note:" + p["title"].toString() + "|" + p["message"].toString();
-            if (!line.isEmpty() && times)
-                *times << r.atMs();
-            if (!line.isEmpty())
-                lines << line;
-        }
-        return lines;
+        const QJsonObject p = r.params();
+        const QString m = r.method(), id = QString::number(p["playerid"].toInt());
+        return m == "Player.Stop" ? "stop:" + id
+            : m == "Player.Open" ? "open:" + p["item"]["file"].toString().remove(Box::stickPath() + "/")
+            : m == "Player.PlayPause" ? (p["play"].toBool() ? "resume:" : "pause:") + id
+            : m == "Application.SetVolume" ? "volume:" + QString::number(p["volume"].toInt())
+            : m != "GUI.ShowNotification" ? "other:" + m
+            : quietTitles.contains(p["title"].toString()) ? QString()
+            : "note:" + p["title"].toString() + "|" + p["message"].toString();
     }
 
-    QStringList unconsumed() const { return seen().mid(consumed); }
-
-    QString expect(const QString &list)
+    // The lines not yet matched by "expect"; seenAtMs gets the arrival of every line.
+    QStringList unconsumed()
     {
-        const QStringList wanted = list.split(QRegularExpression(",\\s*"));
-        if (!QTest::qWaitFor([&] { return unconsumed().size() >= wanted.size(); }, 15000))
-            return "timed out with " + unconsumed().join(", ");
-        if (unconsumed().mid(0, wanted.size()) != wanted)
-            return "got " + unconsumed().join(", ");
-        consumed += wanted.size();
-        QList<qint64> times;
-        seen(&times);
-        lastMatchAtMs = times.at(consumed - 1);
-        return QString();
+        QStringList lines;
+        seenAtMs.clear();
+        for (const auto &r : centre.requests())
+            if (!line(r).isEmpty()) {
+                lines << line(r);
+                seenAtMs << r.atMs();
+            }
+        return lines.mid(consumed);
     }
 
-    QString runStep(const QString &word, const QString &arg)
+#define STEP_VERIFY(condition, what) QVERIFY2(condition, qPrintable(current + ": " + (what)))
+    void runStep(const QString &word, const QString &arg)
     {
         const QString stickConfig = Box::stickPath() + "/config.ini";
-        if (QStringList{"play", "pause", "stop", "playOnly", "initPlayer"}.contains(word)) {
-            QMetaObject::invokeMethod(&player, word.toLatin1());
-        } else if (QStringList{"setTrack", "setMode", "setVolume"}.contains(word)) {
-            QMetaObject::invokeMethod(&player, word.toLatin1(), Q_ARG(int, arg.toInt()));
-        } else if (word == "dmx") {
+        if (word == "dmx") {
             player.isDmx(arg == "on");
         } else if (QStringList{"onplay", "end", "glued"}.contains(word)) {
             // "end", "end 2", "onplay 2", "glued onplay 1 + end": pushed in one write, each handled before the next step
-            QList<QByteArray> messages;
-            for (const QString &part : (word == "glued" ? arg : word + ' ' + arg).split('+')) {
-                const QString kind = part.trimmed().section(' ', 0, 0), id = part.trimmed().section(' ', 1);
-                messages << (kind == "onplay" ? FakeMediaCentre::onPlay(id.toInt()) : FakeMediaCentre::onStop(true, id.isEmpty() ? -1 : id.toInt()));
+            const QStringList parts = (word == "glued" ? arg : word + ' ' + arg).split('+');
+            const int target = notificationsHandled + parts.size();
+            QByteArray bytes;
+            for (const QString &part : parts) {
+                const QString id = part.trimmed().section(' ', 1);
+                bytes += part.trimmed().startsWith("onplay") ? FakeMediaCentre::onPlay(id.toInt()) : FakeMediaCentre::onStop(true, id.isEmpty() ? -1 : id.toInt());
             }
-            const int target = notificationsHandled + messages.size();
-            centre.push(messages.join());
-            if (!QTest::qWaitFor([&] { return notificationsHandled >= target; }, 5000))
-                return "the player did not handle the message";
+            centre.push(bytes);
+            STEP_VERIFY(QTest::qWaitFor([&] { return notificationsHandled >= target; }, 5000), "the player did not handle it");
         } else if (word == "expect") {
-            return expect(arg);
+            const QStringList wanted = arg.split(QRegularExpression(",\\s*"));
+            const bool arrived = QTest::qWaitFor([&] { return unconsumed().size() >= wanted.size(); }, 15000);
+            const QStringList got = unconsumed();
+            STEP_VERIFY(arrived && got.mid(0, wanted.size()) == wanted, "got " + got.join(", "));
+            consumed += wanted.size();
+            lastMatchAtMs = seenAtMs.at(consumed - 1);
         } else if (word == "none") {
-            if (!sync() || !unconsumed().isEmpty())
-                return "unexpected " + unconsumed().join(", ");
+            STEP_VERIFY(sync(), "no sync");
+            STEP_VERIFY(unconsumed().isEmpty(), "unexpected " + unconsumed().join(", "));
+        } else if (word == "opened") {
+            // "opened 3": the files opened since the last "expect" are that many different ones.
+            const QStringList opens = sync() ? unconsumed().filter("open:") : QStringList();
+            STEP_VERIFY(QSet<QString>(opens.begin(), opens.end()).size() == arg.toInt(), opens.join(", "));
         } else if (word == "wait") {
             QTest::qWait(arg.toInt());
         } else if (word == "mark") {
@@ -170,32 +156,32 @@ private:
         } else if (word == "took") {
             // "took 450 700": the last expected request came that long after the mark.
             const qint64 took = lastMatchAtMs - markAtMs;
-            if (took < arg.section(' ', 0, 0).toInt() || took > arg.section(' ', 1, 1).toInt())
-                return QString("took %1 ms").arg(took);
+            STEP_VERIFY(took >= arg.section(' ', 0, 0).toInt() && took <= arg.section(' ', 1).toInt(), QString::number(took));
         } else if (word == "drop") {
             centre.dropClients();
         } else if (word == "relink") {
-            if (!waitForLink())
-                return "no link";
+            STEP_VERIFY(waitForLink(), "no link");
             lastMatchAtMs = centre.elapsedMs();
         } else if (word == "damage") {
             DeviceFiles::writeFile(stickConfig, DeviceFiles::readFile(stickConfig) + "[broken\n");
         } else if (word == "rmconfig") {
             DeviceFiles::removeFile(stickConfig);
         } else if (word == "monitor") {
-            const QString line = "vcgencmd display_power " + arg;
-            if (!QTest::qWaitFor([&] { return Box::commandLog().contains(line); }, 5000))
-                return "no " + line + " in " + Box::commandLog().join(" / ");
+            STEP_VERIFY(QTest::qWaitFor([&] { return Box::commandLog().contains("vcgencmd display_power " + arg); }, 5000), Box::commandLog().join(" / "));
             lastMatchAtMs = centre.elapsedMs();
         } else {
-            return "unknown step";
+            // A slot: play, pause, stop, playOnly, initPlayer; setTrack 2, setMode 1, setVolume 63.
+            STEP_VERIFY(arg.isEmpty() ? QMetaObject::invokeMethod(&player, word.toLatin1())
+                                      : QMetaObject::invokeMethod(&player, word.toLatin1(), Q_ARG(int, arg.toInt())), "unknown step");
         }
-        return QString();
     }
+#undef STEP_VERIFY
 
+    QString current; // the step running
     int notificationsHandled = 0;
     int consumed = 0;
     int syncCount = 0;
     qint64 markAtMs = 0;
     qint64 lastMatchAtMs = 0;
+    QList<qint64> seenAtMs;
 };

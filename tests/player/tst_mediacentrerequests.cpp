@@ -19,9 +19,6 @@ void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates_data()
     // The irregular spacing is what the media centre has always been sent; keep it.
     QTest::newRow("notification") << MediaCentreRequests::notification("Play", "a.mp4", 2000)
         << QByteArray(R"({"jsonrpc":"2.0","method":"GUI.ShowNotification","params":{"title":"Play","message":"a.mp4", "displaytime": 2000},"id":1})");
-    // The real media centre answers "Invalid params" to anything shorter and shows nothing.
-    QTest::newRow("notification shorter than the media centre shows") << MediaCentreRequests::notification("DMX", "DMX resume", 1000)
-        << QByteArray(R"({"jsonrpc":"2.0","method":"GUI.ShowNotification","params":{"title":"DMX","message":"DMX resume", "displaytime": 1500},"id":1})");
     QTest::newRow("volume") << MediaCentreRequests::volume(50)
         << QByteArray(R"({"jsonrpc": "2.0", "method": "Application.SetVolume", "params": {"volume": 50}, "id": 1})");
     QTest::newRow("pause") << MediaCentreRequests::pause(1)
@@ -31,12 +28,11 @@ void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates_data()
     QTest::newRow("stop") << MediaCentreRequests::stop(2)
         << QByteArray(R"({"jsonrpc": "2.0", "method": "Player.Stop", "params": { "playerid": 2 }, "id": 1})");
     // Only the open request carries its id as a string.
-    QTest::newRow("open") << MediaCentreRequests::open("/media/ZR605/clip.mp4")
-        << QByteArray(R"({"jsonrpc":"2.0","id":"1","method":"Player.Open","params":{"item":{"file":"/media/ZR605/clip.mp4"}}})");
-    QTest::newRow("quote and backslash escaped") << MediaCentreRequests::open(R"(/media/ZR605/a"b\c.mp4)")
+    QTest::newRow("open, quote and backslash escaped") << MediaCentreRequests::open(R"(/media/ZR605/a"b\c.mp4)")
         << QByteArray(R"({"jsonrpc":"2.0","id":"1","method":"Player.Open","params":{"item":{"file":"/media/ZR605/a\"b\\c.mp4"}}})");
-    // One arg() for all: a "%2" in the title must not be replaced by the message.
-    QTest::newRow("control characters escaped, markers kept") << MediaCentreRequests::notification("a\nb\t%2\x01", "%1\"", 1500)
+    // One arg() for all: a "%2" in the title must not be replaced by the message. The media centre
+    // answers "Invalid params" to a display time under 1500 ms and shows nothing.
+    QTest::newRow("control characters escaped, markers kept, short time raised") << MediaCentreRequests::notification("a\nb\t%2\x01", "%1\"", 1000)
         << QByteArray(R"({"jsonrpc":"2.0","method":"GUI.ShowNotification","params":{"title":"a\nb\t%2\u0001","message":"%1\"", "displaytime": 1500},"id":1})");
     QTest::newRow("non-ASCII stays UTF-8") << MediaCentreRequests::notification(QStringLiteral("Głośność"), "50", 1500)
         << QByteArray("{\"jsonrpc\":\"2.0\",\"method\":\"GUI.ShowNotification\",\"params\":{\"title\":\"G\xc5\x82o\xc5\x9bno\xc5\x9b\xc4\x87\",\"message\":\"50\", \"displaytime\": 1500},\"id\":1}");
