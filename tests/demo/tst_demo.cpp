@@ -29,8 +29,8 @@ void TestDemo::scriptRunsAndOnlyTheUnmetLinesFail()
     const QByteArray output = demo.readAll();
     // Two failures, both the planted ones: every line of the real script did what it should.
     QVERIFY2(finished && output.contains("demo: 2 command(s) did not do what they should"), output.right(3000).constData());
+    // One is the planted "!" line, so the other is the planted expectation, which cannot be met.
     QVERIFY(output.contains("demo: expected quorvant-ctl to fail, it succeeded"));
-    QCOMPARE(output.count("NOT seen"), 1); // the planted expectation's
     QCOMPARE(demo.exitCode(), 1);
 }
 

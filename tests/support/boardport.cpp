@@ -2,7 +2,6 @@
 
 #include "link/dmxorder.h"
 
-#include <QDeadlineTimer>
 #include <QTest>
 
 BoardPort::BoardPort(QObject *parent)
@@ -36,20 +35,14 @@ void BoardPort::sendOrder(uint8_t command, uint16_t value)
 
 bool BoardPort::waitForFrames(int count, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_frames.size() < count && !deadline.hasExpired())
-        QTest::qWait(10);
-    return m_frames.size() >= count;
+    return QTest::qWaitFor([&] { return m_frames.size() >= count; }, timeoutMs);
 }
 
 QList<QByteArray> BoardPort::framesBeforeEcho()
 {
     const QByteArray marker = DmxOrder(CMD_SERIAL, 0x5AA5).toBytes();
     send(marker);
-    QDeadlineTimer deadline(5000);
-    while (!m_frames.contains(marker) && !deadline.hasExpired())
-        QTest::qWait(10);
-    if (m_frames.removeAll(marker) == 0)
+    if (!QTest::qWaitFor([&] { return m_frames.removeAll(marker) > 0; }, 5000))
         return {"marker never acknowledged"};
     return m_frames;
 }

@@ -2,8 +2,6 @@
 // The board's end of the box's serial line (/dev/board): sends bytes as the DMX interface board
 // would and collects, frame by frame, everything the daemon writes to the board.
 
-#include <QByteArray>
-#include <QList>
 #include <QObject>
 #include <QSerialPort>
 #include <cstdint>

@@ -1,58 +1,61 @@
 #include "tests/support/box.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTcpSocket>
 #include <QUdpSocket>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <thread>
+#include <utility>
 
 namespace {
 
 const QString stateDir = QStringLiteral("/run/quorvant-box");
 
-// Runs `make` on a short-lived thread that has joined the tool host's network namespace, so the
-// socket it returns belongs to that namespace; the calling thread keeps its own.
-int inPeerNamespace(const std::function<int()> &make)
+// Makes a socket on a short-lived thread that has joined the tool host's network namespace, so
+// the socket belongs to that namespace while the calling thread keeps its own; then connects it
+// (TCP) or binds it with broadcast allowed (UDP). Returns the descriptor, or -1.
+int peerSocket(int type, quint32 ip, quint16 port)
 {
-    int result = -1;
-    std::thread worker([&] {
-        const int nsFd = ::open(QFile::encodeName(stateDir + "/peer-netns").constData(), O_RDONLY | O_CLOEXEC);
-        if (nsFd < 0 || ::setns(nsFd, CLONE_NEWNET) != 0) {
-            qWarning("box: cannot enter the tool host's network namespace");
-            if (nsFd >= 0)
-                ::close(nsFd);
+    int fd = -1;
+    std::thread([&] {
+        const int ns = ::open(QFile::encodeName(stateDir + "/peer-netns").constData(), O_RDONLY | O_CLOEXEC);
+        const bool entered = ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0;
+        if (ns >= 0)
+            ::close(ns);
+        if (!entered || (fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0)) < 0)
             return;
-        }
-        ::close(nsFd);
-        result = make();
-    });
-    worker.join();
-    return result;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(ip);
+        const auto *a = reinterpret_cast<const sockaddr *>(&address);
+        const int on = 1;
+        const bool ok = type == SOCK_STREAM
+                            ? ::connect(fd, a, sizeof address) == 0
+                            : ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0
+                                  && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0
+                                  && ::bind(fd, a, sizeof address) == 0;
+        if (!ok)
+            ::close(std::exchange(fd, -1));
+    }).join();
+    return fd;
 }
 
 } // namespace
 
 namespace Box {
 
-bool inside()
-{
-    return QFile::exists(stateDir + "/marker");
-}
-
 void requireBox()
 {
-    if (!inside()) {
+    if (!QFile::exists(stateDir + "/marker")) {
         std::fputs("refusing to run outside the test box: run it through tests/box/box -- ...\n", stderr);
         std::abort();
     }
@@ -61,15 +64,12 @@ void requireBox()
 QStringList commandLog()
 {
     QFile file(stateDir + "/commands.log");
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
 }
 
 void clearCommandLog()
 {
-    QFile file(stateDir + "/commands.log");
-    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QFile(stateDir + "/commands.log").open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
 void setExitCode(const QString &program, int code)
@@ -79,80 +79,9 @@ void setExitCode(const QString &program, int code)
         file.write(QByteArray::number(code));
 }
 
-QString realProgram(const QString &program)
-{
-    return stateDir + "/real/" + program;
-}
-
-QString daemonPath()
-{
-    return toolPath(QStringLiteral("quorvant"));
-}
-
-QString ctlPath()
-{
-    return toolPath(QStringLiteral("quorvant-ctl"));
-}
-
-QString toolPath(const QString &name)
-{
-    return QStringLiteral(QUORVANT_BUILD_DIR "/") + name;
-}
-
-QString stickPath()
-{
-    return QStringLiteral("/media/ZR605");
-}
-
-QHostAddress boxAddress()
-{
-    return QHostAddress(QStringLiteral("192.168.77.2"));
-}
-
-QHostAddress peerAddress()
-{
-    return QHostAddress(QStringLiteral("192.168.77.1"));
-}
-
-RunResult runInPeer(const QString &program, const QStringList &arguments, int timeoutMs)
-{
-    QProcess process;
-    process.start(QStringLiteral("nsenter"),
-                  QStringList{QStringLiteral("--net=") + stateDir + "/peer-netns", program} + arguments);
-    RunResult result;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        result.exitCode = -1;
-    } else if (process.exitStatus() == QProcess::NormalExit) {
-        result.exitCode = process.exitCode();
-    } else {
-        result.exitCode = -1;
-    }
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
 QUdpSocket *peerUdpSocket(quint16 port, QObject *parent)
 {
-    const int fd = inPeerNamespace([port] {
-        const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (s < 0)
-            return -1;
-        const int on = 1;
-        ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-        if (::bind(s, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-            ::close(s);
-            return -1;
-        }
-        return s;
-    });
+    const int fd = peerSocket(SOCK_DGRAM, INADDR_ANY, port);
     if (fd < 0) {
         qWarning("box: cannot bind a UDP socket to port %u on the tool host", port);
         return nullptr;
@@ -164,21 +93,7 @@ QUdpSocket *peerUdpSocket(quint16 port, QObject *parent)
 
 QTcpSocket *peerTcpConnect(const QHostAddress &host, quint16 port, QObject *parent)
 {
-    const quint32 ip = host.toIPv4Address();
-    const int fd = inPeerNamespace([ip, port] {
-        const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (s < 0)
-            return -1;
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(ip);
-        if (::connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-            ::close(s);
-            return -1;
-        }
-        return s;
-    });
+    const int fd = peerSocket(SOCK_STREAM, host.toIPv4Address(), port);
     if (fd < 0) {
         qWarning("box: cannot connect from the tool host to %s:%u", qPrintable(host.toString()), port);
         return nullptr;

@@ -2,9 +2,7 @@
 // and the paths of the programs under test. Everything here refuses to work outside a box.
 #pragma once
 
-#include <QByteArray>
 #include <QHostAddress>
-#include <QString>
 #include <QStringList>
 #include <QtTest/QtTest>
 
@@ -13,7 +11,6 @@ class QUdpSocket;
 
 namespace Box {
 
-bool inside();
 // Aborts the process unless it runs inside a box: the daemon under test remounts and reboots.
 void requireBox();
 
@@ -22,24 +19,15 @@ void clearCommandLog();
 // Exit code the stand-in for `program` (reboot, mount, systemctl, ip, vcgencmd) returns from now on.
 void setExitCode(const QString &program, int code);
 // The real program behind a stand-in, for tests that need it (e.g. to mount a tiny /cfg).
-QString realProgram(const QString &program);
+inline QString realProgram(const QString &program) { return "/run/quorvant-box/real/" + program; }
 
-QString daemonPath();
-QString ctlPath();
-QString toolPath(const QString &name);
-QString stickPath();
+inline QString daemonPath() { return QStringLiteral(QUORVANT_BUILD_DIR "/quorvant"); }
+inline QString ctlPath() { return QStringLiteral(QUORVANT_BUILD_DIR "/quorvant-ctl"); }
+inline QString stickPath() { return QStringLiteral("/media/ZR605"); }
 
 // The box's own address on eth0 and the tool host's address on the same LAN.
-QHostAddress boxAddress();
-QHostAddress peerAddress();
-
-struct RunResult {
-    int exitCode = -2;
-    QByteArray out;
-    QByteArray err;
-};
-// Runs a program on the tool host (the peer network namespace) and waits for it.
-RunResult runInPeer(const QString &program, const QStringList &arguments, int timeoutMs = 30000);
+inline QHostAddress boxAddress() { return QHostAddress(QStringLiteral("192.168.77.2")); }
+inline QHostAddress peerAddress() { return QHostAddress(QStringLiteral("192.168.77.1")); }
 
 // Sockets living in the tool host's network namespace, usable from this thread like any other.
 // A null result means the socket could not be made (the reason is logged).
@@ -52,9 +40,5 @@ QTcpSocket *peerTcpConnect(const QHostAddress &host, quint16 port, QObject *pare
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
         Box::requireBox();                                                                         \
-        QCoreApplication app(argc, argv);                                                          \
-        app.setAttribute(Qt::AA_Use96Dpi, true);                                                   \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
+        QTEST_MAIN_IMPL(TestObject)                                                                \
     }

@@ -8,18 +8,11 @@ CtlProcess::Result CtlProcess::run(const QStringList &arguments, int timeoutMs)
 {
     QProcess process;
     process.start("nsenter", QStringList{"--net=/run/quorvant-box/peer-netns", Box::ctlPath()} + arguments);
-    Result result;
-    if (!process.waitForStarted(5000))
-        return result;
     // Waits in the event loop rather than in waitForFinished(): fake boxes in this thread must answer.
-    if (QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
-        if (process.exitStatus() == QProcess::NormalExit)
-            result.exitCode = process.exitCode();
-    } else {
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
         process.kill();
         process.waitForFinished(5000);
     }
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    const bool exited = process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::FailedToStart;
+    return {exited ? process.exitCode() : -1, process.readAllStandardOutput(), process.readAllStandardError()};
 }

@@ -2,15 +2,9 @@
 
 #include "tests/support/box.h"
 
-DaemonProcess::~DaemonProcess()
-{
-    stop();
-}
-
 bool DaemonProcess::start()
 {
     Box::requireBox();
-    m_output.clear();
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(Box::daemonPath(), QStringList());
     return m_process.waitForStarted(10000);
@@ -25,16 +19,4 @@ void DaemonProcess::stop()
         m_process.kill();
         m_process.waitForFinished(5000);
     }
-    m_output += m_process.readAll();
-}
-
-bool DaemonProcess::isRunning() const
-{
-    return m_process.state() == QProcess::Running;
-}
-
-QByteArray DaemonProcess::output()
-{
-    m_output += m_process.readAll();
-    return m_output;
 }

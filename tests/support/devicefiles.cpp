@@ -3,8 +3,6 @@
 #include "tests/support/box.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSettings>
 
 namespace DeviceFiles {
@@ -15,12 +13,6 @@ void writeSettings(const QMap<QString, QVariant> &values)
     QSettings settings(QStringLiteral("/cfg/settings.cfg"), QSettings::IniFormat);
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         settings.setValue(it.key(), it.value());
-    settings.sync();
-}
-
-void writeStickConfig(const QByteArray &ini)
-{
-    writeStickFile(QStringLiteral("config.ini"), ini);
 }
 
 void writeStickFile(const QString &name, const QByteArray &bytes)
@@ -31,14 +23,12 @@ void writeStickFile(const QString &name, const QByteArray &bytes)
 void clearStick()
 {
     Box::requireBox();
-    QDir stick(Box::stickPath());
-    const auto entries = stick.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
+    const QDir stick(Box::stickPath());
+    for (const QFileInfo &entry : stick.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
         if (entry.isDir() && !entry.isSymLink())
             QDir(entry.filePath()).removeRecursively();
         else
             QFile::remove(entry.filePath());
-    }
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)

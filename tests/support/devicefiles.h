@@ -10,9 +10,9 @@ namespace DeviceFiles {
 
 // Writes the keys into /cfg/settings.cfg through QSettings, so an in-process reader sees them too.
 void writeSettings(const QMap<QString, QVariant> &values);
-void writeStickConfig(const QByteArray &ini);
 // Writes `name` (a path relative to the stick root; folders are made) with `bytes`.
 void writeStickFile(const QString &name, const QByteArray &bytes = QByteArray());
+inline void writeStickConfig(const QByteArray &ini) { writeStickFile(QStringLiteral("config.ini"), ini); }
 // Empties the stick without unmounting it.
 void clearStick();
 void writeFile(const QString &path, const QByteArray &bytes);
