@@ -2,10 +2,10 @@
 // the media centre's own port and back, and prints what the daemon asked for and what the media
 // centre reported, in the stand-in television's format, so the demo reads either the same way.
 #include "player/jsonstreamsplitter.h"
+#include "tests/support/screenlog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,19 +19,10 @@
 
 namespace {
 
-QElapsedTimer clock_;
+using ScreenLog::say;
 QString lastOpened_; // the media centre names an audio item by nothing at all
 
-void say(const QString &what, const QString &detail)
-{
-    std::printf("[%8.3f] %-8s %s\n", clock_.elapsed() / 1000.0, qPrintable(what), qPrintable(detail));
-    std::fflush(stdout);
-}
-
-QString kind(int playerId)
-{
-    return playerId == 2 ? "picture" : playerId == 0 ? "audio" : "video";
-}
+using ScreenLog::playerKind;
 
 // Requests by their id, so an error reply can name what it refused.
 using Pending = QHash<QString, QString>;
@@ -48,23 +39,9 @@ void describeRequest(const QByteArray &raw, Pending &pending)
         pending.clear();
     if (json.contains("id"))
         pending.insert(idOf(json), json["method"].toString());
-    const QJsonObject p = json["params"].toObject();
-    const QString method = json["method"].toString();
-    if (json.isEmpty())
-        say("garbled", QString::fromUtf8(raw.left(200)));
-    else if (method == "GUI.ShowNotification")
-        say("notice", QString("%1: %2  (%3 ms)").arg(p["title"].toString(), p["message"].toString()).arg(p["displaytime"].toInt()));
-    else if (method == "Player.Open") {
-        lastOpened_ = p["item"]["file"].toString();
-        say("open", lastOpened_);
-    } else if (method == "Player.PlayPause")
-        say(p["play"].toBool() ? "resume" : "pause", "player " + QString::number(p["playerid"].toInt()));
-    else if (method == "Player.Stop")
-        say("stop", "player " + QString::number(p["playerid"].toInt()));
-    else if (method == "Application.SetVolume")
-        say("volume", QString::number(p["volume"].toInt()));
-    else
-        say("request", method);
+    if (json["method"].toString() == "Player.Open")
+        lastOpened_ = json["params"]["item"]["file"].toString();
+    ScreenLog::describeRequest(json, raw);
 }
 
 // Replies and the notifications that show what the screen does; the rest (AV changes, playlist
@@ -81,13 +58,13 @@ void describeAnswer(const QByteArray &raw, Pending &pending)
     else if (method == "Player.OnPlay") {
         const QJsonObject item = data["item"].toObject();
         const QString name = item.contains("file") ? item["file"].toString() : lastOpened_;
-        say("playing", QString("%1  (%2, player %3)").arg(name, kind(playerId)).arg(playerId));
+        say("playing", QString("%1  (%2, player %3)").arg(name, playerKind(playerId)).arg(playerId));
     } else if (method == "Player.OnStop")
-        say(data["end"].toBool() ? "ended" : "stopped", playerId < 0 ? QString() : kind(playerId));
+        say(data["end"].toBool() ? "ended" : "stopped", playerId < 0 ? QString() : playerKind(playerId));
     else if (method == "Player.OnPause")
-        say("paused", kind(playerId));
+        say("paused", playerKind(playerId));
     else if (method == "Player.OnResume")
-        say("resumed", kind(playerId));
+        say("resumed", playerKind(playerId));
 }
 
 // One daemon connection and its own connection to the media centre.
@@ -148,7 +125,7 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    clock_.start();
+    ScreenLog::start();
     QTcpServer server;
     if (!server.listen(QHostAddress::LocalHost, 9999)) {
         std::fprintf(stderr, "tvrelay: cannot listen on 127.0.0.1:9999: %s\n", qPrintable(server.errorString()));
