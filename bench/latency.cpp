@@ -3,11 +3,11 @@
 // Runs inside the box: tests/box/box --bind build -- build/bench_latency [count]
 
 #include "link/dmxorder.h"
-#include "tests/support/boardport.h"
-#include "tests/support/box.h"
-#include "tests/support/daemonprocess.h"
-#include "tests/support/devicefiles.h"
 #include "tests/support/fakemediacentre.h"
+#include "tools/standins/boardport.h"
+#include "tools/standins/box.h"
+#include "tools/standins/daemonprocess.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

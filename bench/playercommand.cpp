@@ -3,9 +3,9 @@
 // Runs inside the box: tests/box/box -- build/bench_playercommand [count]
 
 #include "player/playermanager.h"
-#include "tests/support/box.h"
-#include "tests/support/devicefiles.h"
 #include "tests/support/fakemediacentre.h"
+#include "tools/standins/box.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

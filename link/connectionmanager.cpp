@@ -18,6 +18,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QSettings>
 #include <QTimer>
@@ -189,6 +190,45 @@ void sendOrderReply(const QByteArray &frame, const QHostAddress &address, quint1
     socket.writeDatagram(frame, address, port);
 }
 
+// An INI value holding a comma comes back as a list; the name or password meant the whole text.
+QString settingText(const QSettings &settings, const QString &key)
+{
+    const QVariant value = settings.value(key);
+    if (value.type() == QVariant::StringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString();
+}
+
+// Dotted IPv4 text to a number, first octet most significant; 0 when not an address.
+quint32 ipv4Number(const QString &address)
+{
+    QHostAddress host;
+    if (!host.setAddress(address) || host.protocol() != QAbstractSocket::IPv4Protocol)
+        return 0;
+    return host.toIPv4Address();
+}
+
+// The settings files as they are now; the stick size is the one found at start-up.
+DeviceInfo readDeviceInfo(qint64 storageSize)
+{
+    DeviceInfo info;
+    info.storageSize = storageSize;
+    if (QFile::exists(QString::fromLatin1(stickConfigPath))) {
+        const QSettings stick(QString::fromLatin1(stickConfigPath), QSettings::IniFormat);
+        info.configPresent = 1;
+        info.name = settingText(stick, QStringLiteral("devname"));
+        info.password = settingText(stick, QStringLiteral("password"));
+        info.channel = quint16(stick.value(QStringLiteral("channel"), 1).toUInt());
+    }
+    const QSettings device(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
+    info.dhcp = device.value(QStringLiteral("NET_MODE")).toString() == QLatin1String("dhcp") ? 1 : 0;
+    info.ip = ipv4Number(device.value(QStringLiteral("NET_IP")).toString());
+    info.mask = quint8(qPopulationCount(ipv4Number(device.value(QStringLiteral("NET_MASK")).toString())));
+    info.gateway = ipv4Number(device.value(QStringLiteral("NET_ROUTE")).toString());
+    info.serial = device.value(QStringLiteral("SN"), 0).toUInt();
+    return info;
+}
+
 } // namespace
 
 void ConnectionManager::connectUdpServices(bool orderSocketBound)
@@ -237,8 +277,7 @@ void ConnectionManager::doNetworkOrder(const udp_packet &packet, const QHostAddr
 void ConnectionManager::sendSearchInfo(const QHostAddress &address, quint16 port)
 {
     const qint64 storageSize = m_usbStorage.isValid() ? m_usbStorage.bytesTotal() : -1;
-    const DeviceInfo info = DeviceInfo::fromSettings(QString::fromLatin1(SystemManager::settingsFilePath),
-                                                     QString::fromLatin1(stickConfigPath), storageSize);
+    const DeviceInfo info = readDeviceInfo(storageSize);
     sendOrderReply(udp_packet::buildUdpPacketFrame(udp_packet::TypeSearch, 0, 0, 0, info.toBytes()), address, port);
 }
 

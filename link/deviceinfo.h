@@ -1,5 +1,6 @@
 // The device record of the search reply: the box's name, serial number, network settings,
-// stick and stick configuration as the configuration tool reads them.
+// stick and stick configuration as the configuration tool reads them. The hub fills it from the
+// settings files.
 #pragma once
 
 #include <QByteArray>
@@ -23,12 +24,6 @@ public:
     // False when the record is cut short (a text without its 0 byte or a missing number).
     static bool fromBytes(const QByteArray &bytes, DeviceInfo *info);
 
-    // Reads the device settings file and the stick configuration as they are now.
-    static DeviceInfo fromSettings(const QString &settingsFile, const QString &stickConfigFile,
-                                   qint64 storageSize);
-
-    // Dotted IPv4 text to a number, first octet most significant; 0 when not an address.
-    static quint32 ipv4Number(const QString &address);
-    static quint8 maskBits(const QString &mask);
+    // Dotted text of an address number whose most significant byte is the first octet.
     static QString ipv4Text(quint32 address);
 };

@@ -1,6 +1,6 @@
 // The box must look like the device to the daemon; these checks fail loudly when a host change
 // breaks that illusion, before the daemon's own tests fail in confusing ways.
-#include "tests/support/box.h"
+#include "tests/support/testmain.h"
 
 #include <QNetworkDatagram>
 #include <QProcess>

@@ -7,8 +7,8 @@
 
 #include "link/authorizeuser.h"
 #include "system/network.h"
-#include "tests/support/box.h"
-#include "tests/support/devicefiles.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/devicefiles.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <QtTest>
 
-#include "tests/support/box.h"
-#include "tests/support/daemonprocess.h"
-#include "tests/support/devicefiles.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/daemonprocess.h"
+#include "tools/standins/devicefiles.h"
 
 namespace {
 

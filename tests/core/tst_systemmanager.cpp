@@ -5,8 +5,8 @@
 
 #include "system/network.h"
 #include "system/systemmanager.h"
-#include "tests/support/box.h"
-#include "tests/support/devicefiles.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/devicefiles.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "maintenance/playerusbstickmanager.h"
-#include "tests/support/box.h"
-#include "tests/support/devicefiles.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/devicefiles.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // quorvant-ctl against boxes that misbehave: nothing there, a wrong password, a closed connection,
 // replies cut short or undecodable, and bad command lines. Each ends in its own exit code, never a hang.
 
-#include "tests/support/box.h"
 #include "tests/support/ctlprocess.h"
+#include "tests/support/testmain.h"
 
 #include <QNetworkDatagram>
 #include <QTcpServer>

@@ -1,12 +1,12 @@
 // quorvant-ctl on the tool host against the real daemon in the box: every command, its decoded
 // answer, and what the box did about it. The functions run in order and build on each other.
 
-#include "tests/support/boardport.h"
-#include "tests/support/box.h"
 #include "tests/support/ctlprocess.h"
-#include "tests/support/daemonprocess.h"
-#include "tests/support/devicefiles.h"
 #include "tests/support/fakemediacentre.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/boardport.h"
+#include "tools/standins/daemonprocess.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -2,8 +2,8 @@
 // playlist, the tool reads the network, a reset file is applied at the next start. Two lines that
 // must fail are appended, so one run shows both that every real line works and that failures count.
 
-#include "tests/support/box.h"
-#include "tests/support/devicefiles.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QProcess>
 #include <QtTest/QtTest>

@@ -1,7 +1,6 @@
 // The board frame codec and the five-byte cutter, without any port.
 
 #include "link/dmxorder.h"
-#include "tests/support/box.h"
 
 #include <QtTest>
 
@@ -82,5 +81,5 @@ void TestDmxFrame::cutterYieldsWholeGroupsInOrder()
     QCOMPARE(cut, groups);
 }
 
-QUORVANT_TEST_MAIN(TestDmxFrame)
+QTEST_GUILESS_MAIN(TestDmxFrame)
 #include "tst_dmxframe.moc"

@@ -2,11 +2,11 @@
 // start-up, commands end to end, signal loss, a box without serial port.
 
 #include "link/dmxorder.h"
-#include "tests/support/boardport.h"
-#include "tests/support/box.h"
-#include "tests/support/daemonprocess.h"
-#include "tests/support/devicefiles.h"
 #include "tests/support/fakemediacentre.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/boardport.h"
+#include "tools/standins/daemonprocess.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -2,8 +2,8 @@
 
 #include "link/dmxorder.h"
 #include "link/dmxserialport.h"
-#include "tests/support/boardport.h"
-#include "tests/support/box.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/boardport.h"
 
 #include <QtTest>
 

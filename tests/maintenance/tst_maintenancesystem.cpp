@@ -1,10 +1,10 @@
 // The real daemon with an update on the stick: the updater's notices, handed from the player's
 // worker thread, reach the television. The install itself is proven by the ctl system test.
 
-#include "tests/support/box.h"
-#include "tests/support/daemonprocess.h"
-#include "tests/support/devicefiles.h"
 #include "tests/support/fakemediacentre.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/daemonprocess.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>

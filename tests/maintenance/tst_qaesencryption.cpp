@@ -1,5 +1,4 @@
 #include "maintenance/qaesencryption.h"
-#include "tests/support/box.h"
 
 #include <QtTest/QtTest>
 
@@ -106,5 +105,5 @@ private slots:
     }
 };
 
-QUORVANT_TEST_MAIN(TestQAESEncryption)
+QTEST_GUILESS_MAIN(TestQAESEncryption)
 #include "tst_qaesencryption.moc"

@@ -1,8 +1,8 @@
 #include "maintenance/filecrypt.h"
 #include "maintenance/playerusbstickmanager.h"
 #include "system/systemmanager.h"
-#include "tests/support/box.h"
-#include "tests/support/devicefiles.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QCryptographicHash>
 #include <QProcess>

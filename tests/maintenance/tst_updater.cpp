@@ -1,6 +1,6 @@
 #include "maintenance/updater.h"
-#include "tests/support/box.h"
-#include "tests/support/devicefiles.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>

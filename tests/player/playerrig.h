@@ -3,9 +3,9 @@
 #pragma once
 
 #include "player/playermanager.h"
-#include "tests/support/box.h"
-#include "tests/support/devicefiles.h"
 #include "tests/support/fakemediacentre.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QtTest>
 

@@ -1,5 +1,4 @@
 #include "player/jsonstreamsplitter.h"
-#include "tests/support/box.h"
 
 #include <QtTest>
 
@@ -50,5 +49,5 @@ void TestJsonStreamSplitter::cutsStreamIntoCompleteValues()
     QCOMPARE(splitter.droppedValues(), chunks.join().size() > JsonStreamSplitter::maxValueSize ? 1 : 0);
 }
 
-QUORVANT_TEST_MAIN(TestJsonStreamSplitter)
+QTEST_GUILESS_MAIN(TestJsonStreamSplitter)
 #include "tst_jsonstreamsplitter.moc"

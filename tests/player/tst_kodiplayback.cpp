@@ -2,10 +2,10 @@
 // a loop playlist of a video, a picture and an audio clip plays through by itself.
 #include "link/dmxorder.h"
 #include "player/jsonstreamsplitter.h"
-#include "tests/support/boardport.h"
-#include "tests/support/box.h"
-#include "tests/support/daemonprocess.h"
-#include "tests/support/devicefiles.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/boardport.h"
+#include "tools/standins/daemonprocess.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QJsonDocument>
 #include <QTcpSocket>

@@ -1,5 +1,4 @@
 #include "player/mediacentrerequests.h"
-#include "tests/support/box.h"
 
 #include <QJsonDocument>
 #include <QtTest>
@@ -44,5 +43,5 @@ void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates()
     QVERIFY(QJsonDocument::fromJson(bytes).isObject());
 }
 
-QUORVANT_TEST_MAIN(TestMediaCentreRequests)
+QTEST_GUILESS_MAIN(TestMediaCentreRequests)
 #include "tst_mediacentrerequests.moc"

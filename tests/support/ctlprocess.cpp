@@ -1,6 +1,6 @@
 #include "tests/support/ctlprocess.h"
 
-#include "tests/support/box.h"
+#include "tests/support/testmain.h"
 
 #include <QProcess>
 

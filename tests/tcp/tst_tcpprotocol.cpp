@@ -1,8 +1,8 @@
 // Request and reply layouts of the TCP configuration service, and the network value check.
 #include "link/tcpprotocol.h"
-#include "tests/support/box.h"
 
 #include <QDataStream>
+#include <QtTest>
 
 using namespace TcpProtocol;
 
@@ -79,5 +79,5 @@ private slots:
     }
 };
 
-QUORVANT_TEST_MAIN(TestTcpProtocol)
+QTEST_GUILESS_MAIN(TestTcpProtocol)
 #include "tst_tcpprotocol.moc"

@@ -1,6 +1,6 @@
 // UdpControl: level bands, the change detector and the port binding; the echo is proven by the system test.
 #include "link/udpcontrol.h"
-#include "tests/support/box.h"
+#include "tests/support/testmain.h"
 
 #include <QUdpSocket>
 #include <QtTest>

@@ -5,11 +5,11 @@
 #include "link/discoveryrecord.h"
 #include "link/dmxorder.h"
 #include "link/udppacket.h"
-#include "tests/support/boardport.h"
-#include "tests/support/box.h"
-#include "tests/support/daemonprocess.h"
-#include "tests/support/devicefiles.h"
 #include "tests/support/fakemediacentre.h"
+#include "tests/support/testmain.h"
+#include "tools/standins/boardport.h"
+#include "tools/standins/daemonprocess.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>

@@ -1,7 +1,6 @@
 #include "tools/ctl/stickcommands.h"
 
 #include "maintenance/filecrypt.h"
-#include "system/atomicfile.h"
 #include "tools/ctl/ctlcommand.h"
 
 #include <QCryptographicHash>
@@ -20,12 +19,14 @@ const QString programName = QStringLiteral("quorvant");
 const QString controlName = QStringLiteral("quorvant.md5");
 constexpr int cipherBlock = 16;
 
+// A file on the stick is whole or absent. A full stick shows only when the buffer is flushed;
+// commit alone would not notice.
 bool writeFile(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QString reason;
-    if (AtomicFile::write(path, bytes, &reason))
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() && file.commit())
         return true;
-    *error = QStringLiteral("cannot write %1: %2").arg(path, reason);
+    *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
     return false;
 }
 

@@ -1,7 +1,7 @@
 // A stand-in for the television: serves the media centre's JSON-RPC port on 127.0.0.1:9999 and
 // prints what the screen would show. Typing "end" (or Enter) ends the item now.
 #include "tests/support/fakemediacentre.h"
-#include "tests/support/screenlog.h"
+#include "tools/standins/screenlog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

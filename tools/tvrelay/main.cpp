@@ -2,7 +2,7 @@
 // the media centre's own port and back, and prints what the daemon asked for and what the media
 // centre reported, in the stand-in television's format, so the demo reads either the same way.
 #include "player/jsonstreamsplitter.h"
-#include "tests/support/screenlog.h"
+#include "tools/standins/screenlog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "tests/support/screenlog.h"
+#include "tools/standins/screenlog.h"
 
 #include <QElapsedTimer>
 

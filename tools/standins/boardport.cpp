@@ -1,8 +1,34 @@
-#include "tests/support/boardport.h"
+#include "tools/standins/boardport.h"
 
 #include "link/dmxorder.h"
 
-#include <QTest>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+
+// Turns the event loop until `done` holds (asked once per turn: it may consume what it found) or
+// the time is up.
+template <typename Done>
+bool waitFor(Done done, int timeoutMs)
+{
+    bool finished = done();
+    const QDeadlineTimer deadline(timeoutMs);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        finished = done();
+        if (finished || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start(5);
+    if (!finished)
+        loop.exec();
+    return finished;
+}
+
+} // namespace
 
 BoardPort::BoardPort(QObject *parent)
     : QObject(parent)
@@ -35,14 +61,14 @@ void BoardPort::sendOrder(uint8_t command, uint16_t value)
 
 bool BoardPort::waitForFrames(int count, int timeoutMs)
 {
-    return QTest::qWaitFor([&] { return m_frames.size() >= count; }, timeoutMs);
+    return waitFor([&] { return m_frames.size() >= count; }, timeoutMs);
 }
 
 QList<QByteArray> BoardPort::framesBeforeEcho()
 {
     const QByteArray marker = DmxOrder(CMD_SERIAL, 0x5AA5).toBytes();
     send(marker);
-    if (!QTest::qWaitFor([&] { return m_frames.removeAll(marker) > 0; }, 5000))
+    if (!waitFor([&] { return m_frames.removeAll(marker) > 0; }, 5000))
         return {"marker never acknowledged"};
     return m_frames;
 }

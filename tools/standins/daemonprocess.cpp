@@ -1,6 +1,6 @@
-#include "tests/support/daemonprocess.h"
+#include "tools/standins/daemonprocess.h"
 
-#include "tests/support/box.h"
+#include "tools/standins/box.h"
 
 bool DaemonProcess::start()
 {

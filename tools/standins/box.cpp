@@ -1,4 +1,4 @@
-#include "tests/support/box.h"
+#include "tools/standins/box.h"
 
 #include <QFile>
 #include <QTcpSocket>

@@ -1,10 +1,9 @@
-// What a test needs from the box it runs in: the recorded system calls, the tool host's network,
-// and the paths of the programs under test. Everything here refuses to work outside a box.
+// What a program beside the daemon needs from the box it runs in: the recorded system calls, the
+// tool host's network, and the paths of the programs under test. Refuses to work outside a box.
 #pragma once
 
 #include <QHostAddress>
 #include <QStringList>
-#include <QtTest/QtTest>
 
 class QTcpSocket;
 class QUdpSocket;
@@ -35,10 +34,3 @@ QUdpSocket *peerUdpSocket(quint16 port, QObject *parent = nullptr);
 QTcpSocket *peerTcpConnect(const QHostAddress &host, quint16 port, QObject *parent = nullptr);
 
 } // namespace Box
-
-#define QUORVANT_TEST_MAIN(TestObject)                                                             \
-    int main(int argc, char *argv[])                                                               \
-    {                                                                                              \
-        Box::requireBox();                                                                         \
-        QTEST_MAIN_IMPL(TestObject)                                                                \
-    }

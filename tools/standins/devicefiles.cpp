@@ -1,6 +1,6 @@
-#include "tests/support/devicefiles.h"
+#include "tools/standins/devicefiles.h"
 
-#include "tests/support/box.h"
+#include "tools/standins/box.h"
 
 #include <QDir>
 #include <QSettings>

@@ -1,0 +1,14 @@
+// main() of a test executable that touches the device: it runs only inside the box, since the
+// code under test remounts file systems and reboots. Tests of the wire formats use QTEST_GUILESS_MAIN.
+#pragma once
+
+#include "tools/standins/box.h"
+
+#include <QtTest/QtTest>
+
+#define QUORVANT_TEST_MAIN(TestObject)                                                             \
+    int main(int argc, char *argv[])                                                               \
+    {                                                                                              \
+        Box::requireBox();                                                                         \
+        QTEST_MAIN_IMPL(TestObject)                                                                \
+    }
