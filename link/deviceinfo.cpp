@@ -1,56 +1,38 @@
 #include "link/deviceinfo.h"
 
+#include "link/wirestream.h"
+
 #include <QDataStream>
-
-namespace {
-
-void writeText(QDataStream &out, const QString &text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    out.writeRawData(utf8.constData(), utf8.size());
-    out << quint8(0);
-}
-
-bool readText(const QByteArray &bytes, int *offset, QString *text)
-{
-    const int end = bytes.indexOf('\0', *offset);
-    if (end < 0)
-        return false;
-    *text = QString::fromUtf8(bytes.mid(*offset, end - *offset));
-    *offset = end + 1;
-    return true;
-}
-
-} // namespace
 
 QByteArray DeviceInfo::toBytes() const
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out.setByteOrder(QDataStream::LittleEndian);
-    writeText(out, name);
+    WireStream::writeTerminated(out, name.toUtf8());
     out << serial << dhcp << ip << mask << gateway << storageSize << configPresent << channel;
-    writeText(out, password);
+    WireStream::writeTerminated(out, password.toUtf8());
     out << quint16(0);
     return bytes;
 }
 
 bool DeviceInfo::fromBytes(const QByteArray &bytes, DeviceInfo *info)
 {
-    int offset = 0;
-    if (!readText(bytes, &offset, &info->name))
-        return false;
     QDataStream in(bytes);
     in.setByteOrder(QDataStream::LittleEndian);
-    in.skipRawData(offset);
+    QByteArray name;
+    QByteArray password;
+    quint16 end = 0;
+    if (!WireStream::readTerminated(in, &name))
+        return false;
     in >> info->serial >> info->dhcp >> info->ip >> info->mask >> info->gateway >> info->storageSize
         >> info->configPresent >> info->channel;
-    if (in.status() != QDataStream::Ok)
+    if (!WireStream::readTerminated(in, &password))
         return false;
-    offset = int(in.device()->pos());
-    if (!readText(bytes, &offset, &info->password))
-        return false;
-    return bytes.size() >= offset + 2;
+    in >> end;
+    info->name = QString::fromUtf8(name);
+    info->password = QString::fromUtf8(password);
+    return in.status() == QDataStream::Ok;
 }
 
 QString DeviceInfo::ipv4Text(quint32 address)

@@ -1,17 +1,18 @@
 #include "link/serialorder.h"
 
-#include <QtEndian>
+#include <QDataStream>
 
 QByteArray SerialOrder::payload(quint32 serial)
 {
-    QByteArray bytes(4, '\0');
-    qToBigEndian<quint32>(serial, bytes.data());
+    QByteArray bytes;
+    QDataStream(&bytes, QIODevice::WriteOnly) << serial;
     return bytes;
 }
 
 quint32 SerialOrder::serial(const QByteArray &payload)
 {
-    if (payload.size() < 4)
-        return 0;
-    return qFromBigEndian<quint32>(payload.constData());
+    QDataStream in(payload);
+    quint32 serial = 0;
+    in >> serial;
+    return in.status() == QDataStream::Ok ? serial : 0;
 }

@@ -1,175 +1,96 @@
 #include "link/tcpprotocol.h"
 
-#include <QtEndian>
+#include "link/wirestream.h"
+
+#include <QDataStream>
 
 namespace TcpProtocol {
 
 namespace {
 
-// Reads fields from one request; bytes beyond the end read as zero, as the tool may send
-// requests shorter than their layout.
-class FieldReader
-{
-public:
-    explicit FieldReader(const QByteArray &bytes) : m_bytes(bytes) {}
-
-    quint8 u8()
-    {
-        const quint8 value = m_pos < m_bytes.size() ? quint8(m_bytes.at(m_pos)) : 0;
-        ++m_pos;
-        return value;
-    }
-
-    quint16 u16()
-    {
-        const quint16 high = u8();
-        return quint16(high << 8 | u8());
-    }
-
-    // The bytes that exist of a field of the given width; the missing rest would be zeros.
-    QByteArray bytes(int width)
-    {
-        const QByteArray field = m_pos < m_bytes.size() ? m_bytes.mid(m_pos, width) : QByteArray();
-        m_pos += width;
-        return field;
-    }
-
-    QByteArray text(int width) { return textUpToNul(bytes(width)); }
-
-private:
-    const QByteArray &m_bytes;
-    int m_pos = 0;
-};
-
-// Reads a complete reply from a stream; stops at the first field that has not arrived yet.
-class ReplyReader
-{
-public:
-    explicit ReplyReader(const QByteArray &bytes) : m_bytes(bytes) {}
-
-    bool has(qint64 count) const { return m_pos + count <= m_bytes.size(); }
-    int position() const { return int(m_pos); }
-
-    quint8 u8() { return quint8(m_bytes.at(int(m_pos++))); }
-    quint16 u16() { return quint16(u8() << 8 | u8()); }
-    quint32 u32()
-    {
-        const quint32 value = qFromBigEndian<quint32>(m_bytes.constData() + m_pos);
-        m_pos += 4;
-        return value;
-    }
-    QByteArray bytes(int count)
-    {
-        const QByteArray field = m_bytes.mid(int(m_pos), count);
-        m_pos += count;
-        return field;
-    }
-
-private:
-    const QByteArray &m_bytes;
-    qint64 m_pos = 0;
-};
-
-QByteArray nulPadded(const QByteArray &text, int width)
-{
-    QByteArray field = text.left(width);
-    field.append(width - field.size(), '\0');
-    return field;
-}
-
-void appendU8(QByteArray &out, quint8 value) { out.append(char(value)); }
-
-void appendU16(QByteArray &out, quint16 value)
-{
-    appendU8(out, quint8(value >> 8));
-    appendU8(out, quint8(value));
-}
-
-void appendU32(QByteArray &out, quint32 value)
-{
-    appendU16(out, quint16(value >> 16));
-    appendU16(out, quint16(value));
-}
+using WireStream::readField;
+using WireStream::readText;
+using WireStream::writeField;
 
 // A length byte carries the byte count modulo 256 while every byte of the text is sent, as the
 // device always did; texts of that size do not occur in practice.
-void appendShortText(QByteArray &out, const QByteArray &text)
+void writeShortText(QDataStream &out, const QByteArray &text)
 {
-    appendU8(out, quint8(text.size()));
-    out.append(text);
+    out << quint8(text.size());
+    out.writeRawData(text.constData(), text.size());
 }
 
-void appendNetworkRecord(QByteArray &out, const msgNetworkConfiguration &configuration, const QByteArray &serialField)
+QByteArray readShortText(QDataStream &in)
 {
-    appendShortText(out, configuration.ip);
-    appendShortText(out, configuration.gw);
-    appendU8(out, configuration.mask);
-    appendU8(out, configuration.dhcp ? 1 : 0);
-    out.append(serialField);
-    appendU16(out, configuration.port);
+    quint8 length = 0;
+    in >> length;
+    return readField(in, length);
 }
 
-Request parseNetworkConfiguration(FieldReader &reader, Request request)
+void writeNetworkRecord(QDataStream &out, const msgNetworkConfiguration &configuration, const QByteArray &serialField)
+{
+    writeShortText(out, configuration.ip);
+    writeShortText(out, configuration.gw);
+    out << configuration.mask << quint8(configuration.dhcp ? 1 : 0);
+    out.writeRawData(serialField.constData(), serialField.size());
+    out << configuration.port;
+}
+
+// A request may be shorter than its layout: what is missing reads as zero, byte by byte (so the
+// port is read as two bytes: a lone high byte still counts).
+Request readNetworkConfiguration(QDataStream &in, Request request)
 {
     msgNetworkConfiguration &network = request.network;
-    network.ip = reader.text(reader.u8());
-    network.gw = reader.text(reader.u8());
-    network.mask = reader.u8();
-    network.dhcp = reader.u8() != 0;
-    network.serialNumber = reader.bytes(serialFieldSize);
-    network.port = reader.u16();
+    network.ip = textUpToNul(readShortText(in));
+    network.gw = textUpToNul(readShortText(in));
+    quint8 dhcp = 0;
+    in >> network.mask >> dhcp;
+    network.dhcp = dhcp != 0;
+    network.serialNumber = readField(in, serialFieldSize);
+    quint8 high = 0;
+    quint8 low = 0;
+    in >> high >> low;
+    network.port = quint16(high << 8 | low);
     return request;
 }
 
-bool readShortText(ReplyReader &reader, QByteArray *text)
+// The number of bytes the reply took, or ReplyIncomplete when the stream ended inside it.
+int consumed(const QDataStream &in)
 {
-    if (!reader.has(1))
-        return false;
-    const int length = reader.u8();
-    if (!reader.has(length))
-        return false;
-    *text = reader.bytes(length);
-    return true;
+    return in.status() == QDataStream::Ok ? int(in.device()->pos()) : ReplyIncomplete;
 }
 
-int parseNetworkReply(ReplyReader &reader, Reply *reply, int serialLength)
+int readNetworkReply(QDataStream &in, Reply *reply, int serialLength)
 {
     reply->kind = Reply::NetworkConfiguration;
     msgNetworkConfiguration &network = reply->network;
-    if (!readShortText(reader, &network.ip) || !readShortText(reader, &network.gw))
-        return ReplyIncomplete;
-    if (!reader.has(2 + serialLength + 2))
-        return ReplyIncomplete;
-    network.mask = reader.u8();
-    network.dhcp = reader.u8() != 0;
-    network.serialNumber = reader.bytes(serialLength);
-    network.port = reader.u16();
+    network.ip = readShortText(in);
+    network.gw = readShortText(in);
+    quint8 dhcp = 0;
+    in >> network.mask >> dhcp;
+    network.dhcp = dhcp != 0;
+    network.serialNumber = readField(in, serialLength);
+    in >> network.port;
     reply->serialNumber = network.serialNumber;
-    return reader.position();
+    return consumed(in);
 }
 
-int parseFileListReply(ReplyReader &reader, Reply *reply, int serialLength)
+// The paths go as the data stream writes byte arrays: a 32-bit length (all ones for a null
+// array), then the bytes.
+int readFileListReply(QDataStream &in, Reply *reply, int serialLength)
 {
     reply->kind = Reply::FileList;
-    if (!reader.has(serialLength + 4))
-        return ReplyIncomplete;
-    reply->serialNumber = reader.bytes(serialLength);
-    const qint32 count = qint32(reader.u32());
-    if (count < 0)
+    reply->serialNumber = readField(in, serialLength);
+    qint32 count = 0;
+    in >> count;
+    if (in.status() == QDataStream::Ok && count < 0)
         return ReplyInvalid;
-    for (qint32 i = 0; i < count; ++i) {
-        if (!reader.has(4))
-            return ReplyIncomplete;
-        const quint32 length = reader.u32();
-        if (length == 0xFFFFFFFFu) { // the stream's null byte array
-            reply->files.append(QString());
-            continue;
-        }
-        if (!reader.has(length))
-            return ReplyIncomplete;
-        reply->files.append(QString::fromUtf8(reader.bytes(int(length))));
+    for (qint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        QByteArray path;
+        in >> path;
+        reply->files.append(path.isNull() ? QString() : QString::fromUtf8(path));
     }
-    return reader.position();
+    return consumed(in);
 }
 
 bool isDecimalOctet(const QByteArray &part)
@@ -206,25 +127,23 @@ bool needsLogin(quint8 code)
 
 Request parseRequest(const QByteArray &bytes)
 {
-    FieldReader reader(bytes);
+    QDataStream in(bytes);
     Request request;
-    request.code = reader.u8();
+    in >> request.code;
     switch (request.code) {
     case CmdLogin:
-        request.password = reader.text(passwordFieldSize);
-        reader.bytes(2); // read and not used by any tool version
+        request.password = readText(in, passwordFieldSize); // 2 bytes follow that no tool version uses
         break;
     case CmdStoreDeviceConfiguration:
         // The channel comes before the file type on the wire.
-        request.dmxChannel = reader.u8();
-        request.fileType = reader.u8();
-        request.deviceLabel = reader.text(labelFieldSize);
+        in >> request.dmxChannel >> request.fileType;
+        request.deviceLabel = readText(in, labelFieldSize);
         break;
     case CmdWriteNetworkConfiguration:
-        return parseNetworkConfiguration(reader, request);
+        return readNetworkConfiguration(in, request);
     case CmdChangePassword:
-        request.oldPassword = reader.text(passwordFieldSize);
-        request.newPassword = reader.text(passwordFieldSize);
+        request.oldPassword = readText(in, passwordFieldSize);
+        request.newPassword = readText(in, passwordFieldSize);
         break;
     default:
         break;
@@ -234,38 +153,40 @@ Request parseRequest(const QByteArray &bytes)
 
 QByteArray loginRequest(const QByteArray &password)
 {
-    QByteArray out;
-    appendU8(out, CmdLogin);
-    out.append(nulPadded(password, passwordFieldSize));
-    appendU16(out, 0);
-    return out;
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(CmdLogin);
+    writeField(out, password, passwordFieldSize);
+    out << quint16(0);
+    return bytes;
 }
 
 QByteArray deviceConfigurationRequest(quint8 dmxChannel, quint8 fileType, const QByteArray &deviceLabel)
 {
-    QByteArray out;
-    appendU8(out, CmdStoreDeviceConfiguration);
-    appendU8(out, dmxChannel);
-    appendU8(out, fileType);
-    out.append(nulPadded(deviceLabel, labelFieldSize));
-    return out;
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(CmdStoreDeviceConfiguration) << dmxChannel << fileType;
+    writeField(out, deviceLabel, labelFieldSize);
+    return bytes;
 }
 
 QByteArray networkConfigurationRequest(const msgNetworkConfiguration &configuration)
 {
-    QByteArray out;
-    appendU8(out, CmdWriteNetworkConfiguration);
-    appendNetworkRecord(out, configuration, nulPadded(configuration.serialNumber, serialFieldSize));
-    return out;
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(CmdWriteNetworkConfiguration);
+    writeNetworkRecord(out, configuration, configuration.serialNumber.leftJustified(serialFieldSize, '\0', true));
+    return bytes;
 }
 
 QByteArray changePasswordRequest(const QByteArray &oldPassword, const QByteArray &newPassword)
 {
-    QByteArray out;
-    appendU8(out, CmdChangePassword);
-    out.append(nulPadded(oldPassword, passwordFieldSize));
-    out.append(nulPadded(newPassword, passwordFieldSize));
-    return out;
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(CmdChangePassword);
+    writeField(out, oldPassword, passwordFieldSize);
+    writeField(out, newPassword, passwordFieldSize);
+    return bytes;
 }
 
 QByteArray plainRequest(Command code)
@@ -275,42 +196,43 @@ QByteArray plainRequest(Command code)
 
 QByteArray responseReply(quint8 code, const QByteArray &serialNumber)
 {
-    QByteArray out;
-    appendU8(out, ReplyResponse);
-    appendU8(out, code);
-    out.append(nulPadded(serialNumber, serialFieldSize));
-    return out;
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(ReplyResponse) << code;
+    writeField(out, serialNumber, serialFieldSize);
+    return bytes;
 }
 
 QByteArray notLoggedInReply()
 {
-    QByteArray out;
-    appendU8(out, ReplyNotLoggedIn);
-    appendU8(out, RespNotLoggedIn);
-    return out;
+    QByteArray bytes;
+    QDataStream(&bytes, QIODevice::WriteOnly) << quint8(ReplyNotLoggedIn) << quint8(RespNotLoggedIn);
+    return bytes;
 }
 
 QByteArray networkConfigurationReply(const msgNetworkConfiguration &configuration)
 {
-    QByteArray out;
-    appendU8(out, ReplyNetworkConfiguration);
-    appendNetworkRecord(out, configuration, configuration.serialNumber);
-    return out;
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(ReplyNetworkConfiguration);
+    writeNetworkRecord(out, configuration, configuration.serialNumber);
+    return bytes;
 }
 
+// An empty path goes with length 0, never as a null array.
 QByteArray fileListReply(const QByteArray &serialNumber, const QStringList &paths)
 {
-    QByteArray out;
-    appendU8(out, ReplyResponse);
-    appendU8(out, RespFileList);
-    out.append(serialNumber);
-    appendU32(out, quint32(paths.size()));
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(ReplyResponse) << quint8(RespFileList);
+    out.writeRawData(serialNumber.constData(), serialNumber.size());
+    out << quint32(paths.size());
     for (const QString &path : paths) {
         const QByteArray utf8 = path.toUtf8();
-        appendU32(out, quint32(utf8.size()));
-        out.append(utf8);
+        out << quint32(utf8.size());
+        out.writeRawData(utf8.constData(), utf8.size());
     }
-    return out;
+    return bytes;
 }
 
 int parseReply(const QByteArray &bytes, Reply *reply, int serialLength)
@@ -318,26 +240,25 @@ int parseReply(const QByteArray &bytes, Reply *reply, int serialLength)
     *reply = Reply();
     if (serialLength < 0)
         return ReplyInvalid;
-    ReplyReader reader(bytes);
-    if (!reader.has(2))
+    if (bytes.size() < 2)
         return ReplyIncomplete;
-    const quint8 type = reader.u8();
+    QDataStream in(bytes);
+    quint8 type = 0;
+    in >> type;
     switch (type) {
     case ReplyNotLoggedIn:
         reply->kind = Reply::NotLoggedIn;
-        reply->code = reader.u8();
-        return reply->code == RespNotLoggedIn ? reader.position() : ReplyInvalid;
+        in >> reply->code;
+        return reply->code == RespNotLoggedIn ? consumed(in) : ReplyInvalid;
     case ReplyNetworkConfiguration:
-        return parseNetworkReply(reader, reply, serialLength);
+        return readNetworkReply(in, reply, serialLength);
     case ReplyResponse:
-        reply->code = reader.u8();
+        in >> reply->code;
         if (reply->code == RespFileList)
-            return parseFileListReply(reader, reply, serialLength);
+            return readFileListReply(in, reply, serialLength);
         reply->kind = Reply::Response;
-        if (!reader.has(serialFieldSize))
-            return ReplyIncomplete;
-        reply->serialNumber = textUpToNul(reader.bytes(serialFieldSize));
-        return reader.position();
+        reply->serialNumber = readText(in, serialFieldSize);
+        return consumed(in);
     default:
         return ReplyInvalid;
     }

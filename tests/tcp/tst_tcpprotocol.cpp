@@ -68,6 +68,23 @@ private slots:
         QCOMPARE(reply.files, paths);
     }
 
+    // Every reply cut short asks for more bytes; a reply that cannot be one is refused.
+    void cutShortRepliesAreIncomplete()
+    {
+        const QList<QByteArray> replies{ notLoggedInReply(), responseReply(RespLoginAccepted, "12345678"),
+                                         networkConfigurationReply({ "10.0.0.7", "", 24, true, "12345678", 5555 }),
+                                         fileListReply("12345678", { "/media/ZR605/a.mp4", "" }) };
+        Reply reply;
+        for (const QByteArray &bytes : replies) {
+            QCOMPARE(parseReply(bytes, &reply), bytes.size());
+            for (int size = 0; size < bytes.size(); ++size)
+                QCOMPARE(parseReply(bytes.left(size), &reply), ReplyIncomplete);
+        }
+        for (const QByteArray &bytes : { QByteArray("\x01\x0B", 2), QByteArray("\x07\x01", 2),
+                                         QByteArray("\x03\x06" "12345678" "\xFF\xFF\xFF\xFF", 14) })
+            QCOMPARE(parseReply(bytes, &reply), ReplyInvalid);
+    }
+
     void networkValidation()
     {
         QVERIFY(isAcceptableNetworkConfiguration("192.168.1.20", "0.0.0.0", 32, false));
