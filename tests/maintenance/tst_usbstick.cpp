@@ -1,15 +1,23 @@
+// The stick watcher in-process: finding the stick among the mounted volumes by its exact label,
+// and the reset file it finds there (made the way an installer makes one, with openssl).
+
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QSettings>
+#include <QtTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "maintenance/filecrypt.h"
 #include "maintenance/playerusbstickmanager.h"
 #include "system/systemmanager.h"
 #include "tests/support/testmain.h"
 #include "tools/standins/devicefiles.h"
 
-#include <QCryptographicHash>
-#include <QProcess>
-#include <QSettings>
-#include <QtTest/QtTest>
-
 namespace {
+
 enum Effect { Applied = 1, NetworkReset = 2, PasswordReset = 4, NameReset = 8 };
 const QString passwordFile = QStringLiteral("/cfg/.zr605_password.txt");
 const QByteArray oldPassword = "0123456789abcdef0123456789abcdef";
@@ -27,12 +35,56 @@ QByteArray openssl(QByteArray plain)
         qFatal("openssl failed");
     return process.readAllStandardOutput();
 }
+
+bool labelStick(const QByteArray &label, const QByteArray &target = "../zr605-stick")
+{
+    ::unlink("/dev/disk/by-label/ZR605");
+    ::unlink("/dev/disk/by-label/zr605");
+    return ::symlink(target.constData(), ("/dev/disk/by-label/" + label).constData()) == 0;
+}
+
 } // namespace
 
-class TestResetFiles : public QObject
+class TestUsbStick : public QObject
 {
     Q_OBJECT
+
+    PlayerUsbStickManager *m_watcher = PlayerUsbStickManager::getInstance();
+
 private slots:
+    void cleanup()
+    {
+        ::umount("/media/rootdev");
+        ::unlink("/overlay");
+        labelStick("ZR605");
+    }
+
+    void stickIsFoundByExactLabelOnly_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("labelled ZR605") << "" << "/media/ZR605";
+        QTest::newRow("lower-case label") << "lower" << "";
+        QTest::newRow("volume on the root device") << "root" << "";
+    }
+
+    void stickIsFoundByExactLabelOnly()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, path);
+        if (setup == "lower") {
+            QVERIFY(labelStick("zr605"));
+        } else if (setup == "root") {
+            // The root file system's device ("overlay", resolved from /) carries the label and a
+            // volume on that device is mounted: it is not the stick.
+            QVERIFY(QDir::setCurrent("/") && ::mkfifo("/overlay", 0644) == 0 && labelStick("ZR605", "/overlay"));
+            QVERIFY(QDir().mkpath("/media/rootdev") && ::mount("overlay", "/media/rootdev", "tmpfs", 0, "size=64k") == 0);
+            QCOMPARE(QStorageInfo("/media/rootdev").name(), QString("ZR605"));
+        }
+        QCOMPARE(m_watcher->findUsbStick(), !path.isEmpty());
+        QCOMPARE(m_watcher->usbStickPath(), path);
+    }
+
     void resetFileOnStick_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -56,8 +108,7 @@ private slots:
         QFETCH(int, effects);
         // The system manager wires the stick watcher to the network, the password store and the reboot.
         SystemManager::getInstance();
-        PlayerUsbStickManager *stick = PlayerUsbStickManager::getInstance();
-        QVERIFY(stick->findUsbStick());
+        QVERIFY(m_watcher->findUsbStick());
         DeviceFiles::clearStick();
         DeviceFiles::writeSettings({ { "SN", "12345678" }, { "NAME", "Stage left" }, { "NET_MODE", "static" },
                                      { "NET_IP", "10.1.2.3" } });
@@ -66,7 +117,7 @@ private slots:
         DeviceFiles::writeStickFile(QStringLiteral(".__zr605__reset"), file);
         Box::clearCommandLog();
 
-        stick->watchPendriveContent();
+        m_watcher->watchPendriveContent();
 
         QCOMPARE(QFile::exists(Box::stickPath() + "/.__zr605__reset"), !(effects & Applied));
         QCOMPARE(Box::commandLog().contains(QStringLiteral("reboot -f")), bool(effects & Applied));
@@ -80,5 +131,5 @@ private slots:
     }
 };
 
-QUORVANT_TEST_MAIN(TestResetFiles)
-#include "tst_resetfiles.moc"
+QUORVANT_TEST_MAIN(TestUsbStick)
+#include "tst_usbstick.moc"
