@@ -1,12 +1,8 @@
-// Start-up of the real daemon: the forced file-system check, the stale log, the silence after the
-// message handler is installed, and an update on the stick whose notices, handed from the player's
-// worker thread, reach the television (the install itself is proven by the ctl system test).
+// Start-up of the real daemon: the forced file-system check, the stale log, and the silence after
+// the message handler is installed.
 
-#include <QCryptographicHash>
-#include <QRegularExpression>
 #include <QtTest>
 
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
 #include "tools/standins/daemonprocess.h"
 #include "tools/standins/devicefiles.h"
@@ -57,28 +53,6 @@ private slots:
         // Only the lines before the handler is installed reach the default output.
         QCOMPARE(QString::fromUtf8(daemon.output()).split('\n', Qt::SkipEmptyParts),
                  (QStringList{"Create log file", "Start application", "Install message handler"}));
-    }
-
-    void updateNoticesReachTheMediaCentre()
-    {
-        DeviceFiles::writeFile(QStringLiteral("/forcefsck"), QByteArray()); // no file-system check reboot
-        DeviceFiles::writeStickConfig("showosd=true\n[playlist]\nsize=1\n1\\track=a.mp4\n");
-        const QByteArray program = "#!/bin/sh\necho new build\n";
-        DeviceFiles::writeStickFile(QStringLiteral("update/quorvant"), program);
-        DeviceFiles::writeStickFile(QStringLiteral("update/quorvant.md5"),
-                                    QCryptographicHash::hash(program, QCryptographicHash::Md5).toHex() + "  quorvant\n");
-        FakeMediaCentre centre;
-        QVERIFY(centre.listen());
-        DaemonProcess daemon;
-        QVERIFY(daemon.start());
-
-        QTRY_VERIFY_WITH_TIMEOUT(Box::commandLog().contains(QStringLiteral("reboot -f")), 30000);
-        QStringList notices;
-        for (const FakeMediaCentre::Request &request : centre.requests(QStringLiteral("GUI.ShowNotification")))
-            notices << request.params().value("title").toString() + " / " + request.params().value("message").toString();
-        QCOMPARE(notices.filter(QRegularExpression("^(Update|Data verified)")),
-                 QStringList({ "Update / Update files found. Running update...", "Data verified / Updating please wait",
-                               "Update success / Rebooting" }));
     }
 };
 

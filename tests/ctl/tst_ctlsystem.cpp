@@ -10,6 +10,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QtTest/QtTest>
 
@@ -140,9 +141,18 @@ private slots:
         DeviceFiles::writeFile("/tmp/newbuild", program);
         QCOMPARE(ctl({"update-pair", "/tmp/newbuild", "-o", Box::stickPath()}, {"md5"}),
                  "md5=" + QCryptographicHash::hash(program, QCryptographicHash::Md5).toHex());
+        DeviceFiles::writeStickConfig("showosd=true\n");
+        m_centre.clearRequests();
         m_daemon.stop();
         QVERIFY(m_daemon.start());
         QTRY_COMPARE_WITH_TIMEOUT(DeviceFiles::readFile("/cfg/quorvant"), program, 20000);
+        // The updater's notices cross from the player's worker thread to the television.
+        QStringList notices;
+        for (const FakeMediaCentre::Request &request : m_centre.requests("GUI.ShowNotification"))
+            notices << request.params()["title"].toString() + " / " + request.params()["message"].toString();
+        QCOMPARE(notices.filter(QRegularExpression("^(Update|Data verified)")),
+                 QStringList({"Update / Update files found. Running update...", "Data verified / Updating please wait",
+                              "Update success / Rebooting"}));
     }
 
 private:
