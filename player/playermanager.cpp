@@ -74,6 +74,10 @@ PlayerManager::PlayerManager(QObject *parent)
     connect(socket, &QTcpSocket::connected, this, &PlayerManager::connectedToPlayer);
     connect(socket, &QTcpSocket::readyRead, this, &PlayerManager::readFromSocket);
     connect(socket, &QTcpSocket::errorOccurred, this, &PlayerManager::socketError);
+    connect(socket, &QTcpSocket::disconnected, this, &PlayerManager::retryLink);
+    retryTimer = new QTimer(this);
+    retryTimer->setSingleShot(true);
+    connect(retryTimer, &QTimer::timeout, this, &PlayerManager::connectToPlayer);
     connect(this, &PlayerManager::newDataFromPlayer, this, &PlayerManager::recognizeAnswer);
 }
 
@@ -100,12 +104,18 @@ void PlayerManager::connectedToPlayer()
     // The option only reaches a socket that exists, so it is set again on every connection.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     splitter.reset();
+    openPending = false;
+    playingAtLink = playState == Playing;
     QTimer::singleShot(startSequenceMs, Qt::PreciseTimer, this, &PlayerManager::runStartSequence);
 }
 
 void PlayerManager::runStartSequence()
 {
     initPlayer();
+    // A media centre that came back (restarted) plays nothing: a box that was playing all along,
+    // above all a stand-by loop with no desk to restart it, would otherwise stay silent for good.
+    if (playingAtLink && playState == Playing)
+        startEntry(emptySkipMs);
     QTimer::singleShot(versionNoticeMs, this, &PlayerManager::showVersion);
     checkForUpdates();
     emit initialized();
@@ -123,19 +133,23 @@ void PlayerManager::checkForUpdates()
 
 void PlayerManager::socketError(QAbstractSocket::SocketError _error)
 {
-    switch (_error) {
-    case QAbstractSocket::ConnectionRefusedError:
-    case QAbstractSocket::RemoteHostClosedError:
-    case QAbstractSocket::NetworkError:
-        // abort() rather than a graceful close: a socket left closing would refuse the retry.
-        if (socket->state() != QAbstractSocket::UnconnectedState)
-            socket->abort();
-        QTimer::singleShot(linkRetryMs, this, &PlayerManager::connectToPlayer);
-        break;
-    default:
+    // A write that outlasts its wait leaves the link up; every error that ends the link, of whatever
+    // kind, leads to the next attempt, so the player never stops listening for good.
+    if (socket->state() == QAbstractSocket::ConnectedState && _error != QAbstractSocket::RemoteHostClosedError
+        && _error != QAbstractSocket::NetworkError) {
         qDebug() << "Socket error:" << _error;
-        break;
+        return;
     }
+    qDebug() << "Socket error:" << _error << "- next attempt in" << linkRetryMs << "ms";
+    retryLink();
+}
+
+void PlayerManager::retryLink()
+{
+    // abort() rather than a graceful close: a socket left closing would refuse the retry.
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        socket->abort();
+    retryTimer->start(linkRetryMs);
 }
 
 bool PlayerManager::send(const QString &cmd)
@@ -183,10 +197,15 @@ void PlayerManager::recognizeAnswer(QByteArray data)
         return;
     const QJsonValue eventData = message.value(QStringLiteral("params"))[QStringLiteral("data")];
     if (method.toString() == QLatin1String("Player.OnStop")) {
+        // A picture ends by the image timer alone: the media centre also reports the end of an
+        // earlier slideshow when it opens a new picture. And an end that comes before the opened
+        // entry has started belongs to the entry it replaced.
         const bool ended = eventData[QStringLiteral("end")].toBool(false);
-        if (ended && playState != Stopped && playerId != picturePlayerId)
+        const bool pictureStopped = eventData[QStringLiteral("player")][QStringLiteral("playerid")].toInt(-1) == picturePlayerId;
+        if (ended && !pictureStopped && !openPending && playState != Stopped && playerId != picturePlayerId)
             onTrackEnd();
     } else if (method.toString() == QLatin1String("Player.OnPlay")) {
+        openPending = false;
         playerId = eventData[QStringLiteral("player")][QStringLiteral("playerid")].toInt(0);
         if (playerId == picturePlayerId && playMode != LoopSingle)
             imageTimer->start(imageInterval);
@@ -301,10 +320,15 @@ void PlayerManager::startEntry(int skipDelayMs)
         return;
     }
     sendToPlayer(MediaCentreRequests::stop(playerId));
-    if (entry != emptyEntry) {
-        sendToPlayer(MediaCentreRequests::open(entryPath()));
-        showInfo(tr("Play"), entry, 2000);
-    }
+    if (entry != emptyEntry)
+        openEntry();
+}
+
+void PlayerManager::openEntry()
+{
+    openPending = true;
+    sendToPlayer(MediaCentreRequests::open(entryPath()));
+    showInfo(tr("Play"), trackList.at(currentTrack), 2000);
 }
 
 void PlayerManager::play()
@@ -331,6 +355,7 @@ void PlayerManager::playOnly()
     qDebug() << "Play only";
     sendToPlayer(MediaCentreRequests::stop(playerId));
     showInfo(tr("Play"), trackList.at(currentTrack), 2000);
+    openPending = true;
     sendToPlayer(MediaCentreRequests::open(entryPath()));
 }
 

@@ -54,6 +54,7 @@ private slots:
     void onTrackEnd();
     void connectedToPlayer();
     void socketError(QAbstractSocket::SocketError _error);
+    void retryLink();
     void turnOnMonitor();
     void turnOffMonitor();
     void switchMonitor(bool on);
@@ -75,6 +76,7 @@ private:
     QString entryPath() const;
     bool indexValid() const;
     void startEntry(int skipDelayMs);
+    void openEntry();
     void advanceAfterTrackEnd();
     void onDmxReturned();
     void onDmxLost();
@@ -100,11 +102,14 @@ private:
     QTimer *imageTimer = nullptr;
     QTimer *volumeTimer = nullptr;
     QTimer *trackTimer = nullptr;
+    QTimer *retryTimer = nullptr;
     PlayerUsbStickManager *usbStickManager = nullptr;
 
     JsonStreamSplitter splitter;
     QRandomGenerator shuffleGenerator;
     bool sending = false;
+    bool playingAtLink = false;
+    bool openPending = false; // an Open went out and its item has not been reported playing
     bool readDeferred = false;
     bool translatorInstalled = false;
 

@@ -47,7 +47,7 @@ void TestPlayback::trackEndsAndPictures_data()
     PlayerRig::addColumns();
     row("loop single repeats the entry", abc, "", "setMode 1;" + playing + "end; expect stop:1, open:a.mp4");
     // Uniform over the whole list: forty picks out of three miss one entry with a chance of about 3e-7.
-    row("shuffle reaches every entry", abc, "", "setMode 4;" + playing + QString("end;").repeated(40) + "opened 3");
+    row("shuffle reaches every entry", abc, "", "setMode 4;" + playing + QString("onplay 1; end;").repeated(40) + "opened 3");
     row("shuffle of one entry plays it again", "a.mp4", "", "setMode 4;" + playing + "end; expect stop:1, open:a.mp4");
     row("playlist skips a missing entry after 500 ms and ends", "a.mp4,missing.mp4,c.mp4", "",
         "setMode 2;" + playing + "mark; end; expect stop:1, open:c.mp4; took 450 1000; onplay 1; end; wait 700; none");
@@ -57,6 +57,10 @@ void TestPlayback::trackEndsAndPictures_data()
     row("unknown mode: a track end does nothing", abc, "", "setMode 7;" + playing + "end; wait 700; none");
     row("track end while stopped is ignored", abc, "", "setMode 3;" + playing + "stop; expect stop:1; end; wait 700; none");
     row("end reported for the picture player is ignored", abc, "", "setMode 3; play; expect stop:0, open:a.mp4; onplay 2; end 2; none");
+    // Opening a picture first reports the end of an earlier slideshow.
+    row("an end naming the picture player never ends a video", abc, "", "setMode 3;" + playing + "end 2; none; end; expect stop:1, open:b.mp4");
+    row("an end before the opened entry plays belongs to the one it replaced", abc, "",
+        "setMode 3;" + playing + "setTrack 1; expect stop:1, open:b.mp4; end; none; onplay 1; end; expect stop:1, open:c.mp4");
     row("track end glued to another message is not lost", abc, "", "setMode 3; play; expect stop:0, open:a.mp4; glued onplay 1 + end; expect stop:1, open:b.mp4");
 
     const QString pictures = "p.png,b.mp4", picture = "play; expect stop:0, open:p.png; mark; onplay 2;";

@@ -37,6 +37,9 @@ void TestPlayerLink::linkAndConfiguration_data()
     const auto row = &PlayerRig::row;
     row("reconnects 1000 ms after the link is dropped and keeps the state", ab, "",
         "play; expect stop:0, open:a.mp4; onplay 1; mark; drop; relink; took 900 2500; pause; expect pause:1");
+    row("playing when the link comes back: the entry starts again", ab, "",
+        "play; expect stop:0, open:a.mp4; onplay 1; drop; relink; expect stop:1, open:a.mp4");
+    row("paused when the link comes back: stays paused", ab, "", "play; expect stop:0, open:a.mp4; onplay 1; pause; expect pause:1; drop; relink; wait 2500; none");
     row("a command while the link is down is lost, its state stands", ab, "", "drop; wait 300; play; relink; none; pause; expect pause:0");
     row("missing file at a later reading keeps the settings", ab, "showosd=true",
         "rmconfig; initPlayer; expect note:Config error|Config file doesn'n exist!; stop; expect stop:0, note:Stop|");
