@@ -1,6 +1,6 @@
 // A stand-in for the television: serves the media centre's JSON-RPC port on 127.0.0.1:9999 and
 // prints what the screen would show. Typing "end" (or Enter) ends the item now.
-#include "tests/support/fakemediacentre.h"
+#include "tools/standins/mediacentrestandin.h"
 #include "tools/standins/screenlog.h"
 
 #include <QCommandLineParser>
@@ -24,21 +24,21 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     ScreenLog::start();
-    FakeMediaCentre centre;
+    MediaCentreStandIn centre;
     centre.setSimulatePlayback(true);
     centre.setAutoEndMs(parser.value(endAfter).toInt());
     if (!centre.listen()) {
         std::fprintf(stderr, "mediacentre: cannot listen on 127.0.0.1:9999\n");
         return 1;
     }
-    QObject::connect(&centre, &FakeMediaCentre::clientConnected, [] { say("link", "the daemon connected"); });
-    QObject::connect(&centre, &FakeMediaCentre::requestReceived, [](const FakeMediaCentre::Request &request) {
+    QObject::connect(&centre, &MediaCentreStandIn::clientConnected, [] { say("link", "the daemon connected"); });
+    QObject::connect(&centre, &MediaCentreStandIn::requestReceived, [](const MediaCentreStandIn::Request &request) {
         ScreenLog::describeRequest(request.json, request.raw);
     });
-    QObject::connect(&centre, &FakeMediaCentre::itemStarted, [](const QString &file, int playerId) {
+    QObject::connect(&centre, &MediaCentreStandIn::itemStarted, [](const QString &file, int playerId) {
         say("playing", QString("%1  (%2, player %3)").arg(file, playerKind(playerId)).arg(playerId));
     });
-    QObject::connect(&centre, &FakeMediaCentre::itemEnded, [](const QString &file, bool end) {
+    QObject::connect(&centre, &MediaCentreStandIn::itemEnded, [](const QString &file, bool end) {
         say(end ? "ended" : "stopped", file);
     });
 

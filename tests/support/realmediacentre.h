@@ -1,0 +1,56 @@
+// The real media centre for tests: Debian's kodi run headless by scripts/kodi-headless, short test
+// media on the stick, and a listener that reads the playback notices every client receives.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTcpSocket>
+
+#include "player/jsonstreamsplitter.h"
+
+class RealMediaCentre
+{
+public:
+    ~RealMediaCentre() { stop(); }
+    // Starts it and waits until its port answers; false, with the reason, when it cannot start here.
+    bool start(QString *why);
+    void stop();
+
+    // One second of video with sound (clip.mp4), one frame of it as a picture (picture.png) and one
+    // second of a tone (tone.mp3), written to the stick.
+    static bool writeMedia(QString *why);
+
+private:
+    QProcess m_process;
+};
+
+// The notices and error replies of one connection, each as a short line: "OnPlay 1", "OnStop end",
+// "OnStop stop" (end false), "OnStop 2 end" (naming the picture player), "OnPause 1", "OnResume 0",
+// "error -32602". Everything else the media centre says is left out.
+class MediaCentreWatch : public QObject
+{
+    Q_OBJECT
+public:
+    struct Event {
+        QString text;
+        qint64 atMs;
+    };
+    explicit MediaCentreWatch(QObject *parent = nullptr);
+    bool connectTo(quint16 port);
+    void write(const QString &request) { m_socket.write(request.toUtf8()); }
+    QList<Event> events() const { return m_events; }
+    QStringList texts(int from = 0) const;
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+    // Waits until `text` arrives at index `from` or later; true when it did.
+    bool waitFor(const QString &text, int from, int timeoutMs);
+
+    static QString describe(const QByteArray &message);
+
+private:
+    QTcpSocket m_socket;
+    JsonStreamSplitter m_splitter;
+    QList<Event> m_events;
+    QElapsedTimer m_clock;
+};

@@ -1,0 +1,232 @@
+#include "tools/standins/mediacentrestandin.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTimer>
+
+namespace {
+// The real one's pace: a new item is announced 40-110 ms after the open request.
+constexpr int openToPlayMs = 50;
+constexpr int stopToNoticeMs = 30;
+
+QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QByteArray notification(const QString &method, const QJsonObject &data)
+{
+    return compact({{"jsonrpc", "2.0"}, {"method", method}, {"params", QJsonObject{{"data", data}, {"sender", "xbmc"}}}});
+}
+
+QByteArray playerNotice(const QString &method, int playerId, int speed)
+{
+    return notification(method, {{"item", QJsonObject{{"type", "unknown"}}}, {"player", QJsonObject{{"playerid", playerId}, {"speed", speed}}}});
+}
+
+QJsonObject error(int code, const QString &message)
+{
+    return {{"code", code}, {"message", message}};
+}
+
+const QJsonObject invalidParams = error(-32602, "Invalid params.");
+const QJsonObject failed = error(-32100, "Failed to execute method.");
+}
+
+MediaCentreStandIn::MediaCentreStandIn(QObject *parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &MediaCentreStandIn::onNewConnection);
+}
+
+void MediaCentreStandIn::dropClients()
+{
+    // Each abort reports its link closed, which forgets the client.
+    for (QTcpSocket *client : QList<QTcpSocket *>(m_clients))
+        client->abort();
+}
+
+void MediaCentreStandIn::onNewConnection()
+{
+    while (QTcpSocket *client = m_server->nextPendingConnection()) {
+        client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_clients << client;
+        ++m_connectionsAccepted;
+        connect(client, &QTcpSocket::readyRead, this, [this, client, splitter = JsonStreamSplitter()]() mutable { onReadyRead(client, splitter); });
+        connect(client, &QTcpSocket::disconnected, this, [this, client] {
+            m_clients.removeAll(client);
+            client->deleteLater();
+        });
+        emit clientConnected();
+    }
+}
+
+void MediaCentreStandIn::onReadyRead(QTcpSocket *client, JsonStreamSplitter &splitter)
+{
+    for (const QByteArray &raw : splitter.feed(client->readAll())) {
+        const QJsonDocument document = QJsonDocument::fromJson(raw);
+        const Request request{raw, document.object(), document.isObject(), 0};
+        received(request);
+        emit requestReceived(request);
+        // Notices the request causes at once go out before its answer, as on the real one.
+        const QByteArray reply = answer(request);
+        if (!reply.isEmpty())
+            client->write(reply);
+    }
+}
+
+QByteArray MediaCentreStandIn::answer(const Request &request)
+{
+    QJsonObject reply{{"jsonrpc", "2.0"}, {"id", request.valid ? request.json.value("id") : QJsonValue()}};
+    if (!request.valid) {
+        reply.insert("error", error(-32700, "Parse error."));
+        return compact(reply);
+    }
+    // A request without an id is a notice to the media centre: it gets no answer.
+    if (!request.json.contains("id"))
+        return {};
+    QJsonValue result = "OK";
+    if (m_simulate) {
+        const QJsonObject params = request.params();
+        const QString method = request.method();
+        if (method == "Player.Open")
+            result = open(params["item"]["file"].toString());
+        else if (method == "Player.Stop")
+            result = stop(params["playerid"].toInt(-1));
+        else if (method == "Player.PlayPause")
+            result = playPause(params["playerid"].toInt(-1), params["play"].toBool(true));
+        else if (method == "Application.SetVolume")
+            result = params["volume"];
+    }
+    reply.insert(result.isObject() && result.toObject().contains("code") ? "error" : "result", result);
+    return compact(reply);
+}
+
+MediaCentreStandIn::Player MediaCentreStandIn::playerFor(const QString &file)
+{
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    return QStringList{"png", "jpg", "jpeg", "bmp", "gif"}.contains(suffix) ? Picture
+        : QStringList{"mp3", "wav", "flac", "ogg", "aac", "m4a"}.contains(suffix) ? Audio
+        : Video;
+}
+
+QJsonValue MediaCentreStandIn::open(const QString &file)
+{
+    if (!QFileInfo(file).isFile())
+        return invalidParams;
+    const Player player = playerFor(file);
+    if (player == Picture) {
+        later(openToPlayMs, [this, file] {
+            // A new slideshow first reports the end of the previous one, whether or not it still
+            // shows, and also when audio plays; the audio plays on under the picture.
+            if (m_pictureShown || m_media == Audio)
+                push(onStop(true, Picture));
+            m_pictureShown = true;
+            m_pictureFile = file;
+            push(onPlay(Picture));
+            emit itemStarted(file, Picture);
+        });
+        return "OK";
+    }
+    later(openToPlayMs, [this, file, player] { startMedia(file, player); });
+    return "OK";
+}
+
+void MediaCentreStandIn::startMedia(const QString &file, Player player)
+{
+    // Audio or video replaces whatever plays, the picture included.
+    stopPicture();
+    if (m_media != NoPlayer) {
+        // Audio taking over from video is first reported as a resume of the audio player.
+        if (m_media == Video && player == Audio)
+            push(playerNotice("Player.OnResume", player, 1));
+        stopMedia();
+    }
+    m_media = player;
+    m_mediaFile = file;
+    m_mediaPaused = false;
+    const int item = ++m_mediaItem;
+    push(onPlay(player));
+    emit itemStarted(file, player);
+    if (m_autoEndMs > 0)
+        later(m_autoEndMs, [this, item] { endMedia(item); });
+}
+
+void MediaCentreStandIn::endMedia(int item)
+{
+    if (m_media == NoPlayer || item != m_mediaItem)
+        return;
+    // A paused item does not reach its end; it ends the full time after the resume instead.
+    if (m_mediaPaused)
+        return;
+    m_media = NoPlayer;
+    push(onStop(true));
+    emit itemEnded(m_mediaFile, true);
+}
+
+void MediaCentreStandIn::stopMedia()
+{
+    if (m_media == NoPlayer)
+        return;
+    m_media = NoPlayer;
+    ++m_mediaItem;
+    push(onStop(false));
+    emit itemEnded(m_mediaFile, false);
+}
+
+void MediaCentreStandIn::stopPicture()
+{
+    if (m_pictureFile.isEmpty())
+        return;
+    push(onStop(true, Picture));
+    emit itemEnded(m_pictureFile, true);
+    m_pictureFile.clear();
+}
+
+QJsonValue MediaCentreStandIn::stop(int playerId)
+{
+    if (playerId == Picture && !m_pictureFile.isEmpty())
+        later(stopToNoticeMs, [this] { stopPicture(); });
+    else if (playerId == m_media)
+        later(stopToNoticeMs, [this] { stopMedia(); });
+    return "OK";
+}
+
+QJsonValue MediaCentreStandIn::playPause(int playerId, bool play)
+{
+    if (playerId != m_media || m_media == NoPlayer)
+        return failed;
+    if (m_mediaPaused != play)
+        return QJsonObject{{"speed", play ? 1 : 0}};
+    m_mediaPaused = !play;
+    push(playerNotice(play ? "Player.OnResume" : "Player.OnPause", playerId, play ? 1 : 0));
+    if (play && m_autoEndMs > 0)
+        later(m_autoEndMs, [this, item = m_mediaItem] { endMedia(item); });
+    return QJsonObject{{"speed", play ? 1 : 0}};
+}
+
+void MediaCentreStandIn::later(int ms, std::function<void()> action)
+{
+    QTimer::singleShot(ms, this, std::move(action));
+}
+
+void MediaCentreStandIn::push(const QByteArray &bytes)
+{
+    for (QTcpSocket *client : qAsConst(m_clients))
+        client->write(bytes);
+}
+
+QByteArray MediaCentreStandIn::onPlay(int playerId)
+{
+    return playerNotice("Player.OnPlay", playerId, 1);
+}
+
+QByteArray MediaCentreStandIn::onStop(bool end, int playerId)
+{
+    QJsonObject data{{"end", end}, {"item", QJsonObject{{"type", "unknown"}}}};
+    if (playerId >= 0)
+        data.insert("player", QJsonObject{{"playerid", playerId}});
+    return notification("Player.OnStop", data);
+}
