@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <limits>
+#include <utility>
 
 #include "maintenance/playerusbstickmanager.h"
 #include "maintenance/updater.h"
@@ -207,6 +208,10 @@ void PlayerManager::recognizeAnswer(QByteArray data)
     } else if (method.toString() == QLatin1String("Player.OnPlay")) {
         openPending = false;
         playerId = eventData[QStringLiteral("player")][QStringLiteral("playerid")].toInt(0);
+        if (std::exchange(stopOnPlay, false)) {
+            sendToPlayer(MediaCentreRequests::stop(playerId));
+            return;
+        }
         if (playerId == picturePlayerId && playMode != LoopSingle)
             imageTimer->start(imageInterval);
     }
@@ -315,8 +320,9 @@ void PlayerManager::startEntry(int skipDelayMs)
     if (!indexValid())
         return;
     const QString entry = trackList.at(currentTrack);
+    ++entryToken;
     if (entry == emptyEntry && playMode >= Playlist && playMode <= Shuffle) {
-        QTimer::singleShot(skipDelayMs, this, &PlayerManager::onTrackEnd);
+        endEntryAfter(skipDelayMs);
         return;
     }
     sendToPlayer(MediaCentreRequests::stop(playerId));
@@ -327,6 +333,7 @@ void PlayerManager::startEntry(int skipDelayMs)
 void PlayerManager::openEntry()
 {
     openPending = true;
+    stopOnPlay = false;
     sendToPlayer(MediaCentreRequests::open(entryPath()));
     showInfo(tr("Play"), trackList.at(currentTrack), 2000);
 }
@@ -381,9 +388,18 @@ void PlayerManager::stop()
     previousState = playState;
     playState = Stopped;
     imageTimer->stop();
-    sendToPlayer(MediaCentreRequests::stop(playerId));
+    ++entryToken;
+    stopPlayer();
     currentTrack = selectedTrack;
     showInfo(tr("Stop"), QString(), 1500);
+}
+
+// An item whose open is still under way is not the player last reported: it gets its own stop once
+// it reports playing, or it would play on although the box stopped.
+void PlayerManager::stopPlayer()
+{
+    sendToPlayer(MediaCentreRequests::stop(playerId));
+    stopOnPlay = openPending;
 }
 
 void PlayerManager::setTrack(int track)
@@ -435,7 +451,17 @@ void PlayerManager::breakImage()
     // again before the track end runs and skip an entry or flood the media centre.
     imageTimer->stop();
     sendToPlayer(MediaCentreRequests::stop(picturePlayerId));
-    QTimer::singleShot(breakImageToEndMs, this, &PlayerManager::onTrackEnd);
+    endEntryAfter(breakImageToEndMs);
+}
+
+// The end of the entry on screen, a little later: an entry started, stopped or left behind by the
+// signal's return in the meantime is not ended by it.
+void PlayerManager::endEntryAfter(int ms)
+{
+    QTimer::singleShot(ms, this, [this, token = entryToken] {
+        if (token == entryToken)
+            onTrackEnd();
+    });
 }
 
 void PlayerManager::onTrackEnd()
@@ -497,7 +523,10 @@ void PlayerManager::onDmxReturned()
         return;
     }
     if (playState != Stopped)
-        sendToPlayer(MediaCentreRequests::stop(playerId));
+        stopPlayer();
+    // The stand-by entry ends here: neither its picture interval nor a pending skip moves on from it.
+    imageTimer->stop();
+    ++entryToken;
     playState = previousState;
     currentTrack = selectedTrack;
 }
@@ -510,7 +539,7 @@ void PlayerManager::onDmxLost()
         previousState = playState;
         if (playState != Stopped) {
             playState = Stopped;
-            sendToPlayer(MediaCentreRequests::stop(playerId));
+            stopPlayer();
         }
         break;
     case MonitorOff:
@@ -518,7 +547,7 @@ void PlayerManager::onDmxLost()
         break;
     case PlayStandbyTrack:
         if (playState != Stopped)
-            sendToPlayer(MediaCentreRequests::stop(playerId));
+            stopPlayer();
         previousState = playState;
         currentTrack = noDmxTrack;
         playMode = noDmxMode;

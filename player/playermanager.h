@@ -77,6 +77,8 @@ private:
     bool indexValid() const;
     void startEntry(int skipDelayMs);
     void openEntry();
+    void stopPlayer();
+    void endEntryAfter(int ms);
     void advanceAfterTrackEnd();
     void onDmxReturned();
     void onDmxLost();
@@ -110,6 +112,8 @@ private:
     bool sending = false;
     bool playingAtLink = false;
     bool openPending = false; // an Open went out and its item has not been reported playing
+    bool stopOnPlay = false;  // a stop came while an Open was under way
+    int entryToken = 0;       // changes whenever the entry on screen is replaced or stopped
     bool readDeferred = false;
     bool translatorInstalled = false;
 

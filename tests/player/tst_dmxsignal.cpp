@@ -26,6 +26,8 @@ void TestDmxSignal::standbyActions_data()
         "onplay 1; dmx on; expect stop:1; play; expect stop:1, open:a.mp4");
     row("play standby entry: loss while playing stops first, then the entry follows its own mode", "nodmxtrack=2;nodmxmode=2",
         playing + "dmx off; expect stop:1, volume:100; expect stop:1, open:b.mp4; onplay 1; end; expect stop:1, open:c.mp4");
+    PlayerRig::row("play standby entry: on return the stand-by picture's interval no longer moves on", "a.mp4,p.png",
+        "nodmxtrack=2;nodmxmode=3;imageinterval=1", "dmx off; expect volume:100; expect stop:0, open:p.png; onplay 2; dmx on; expect stop:2; wait 1500; none");
     row("play standby entry: quick return still gets the delayed play", playStandby, "dmx off; expect volume:40; dmx on; expect stop:0; expect stop:0, open:a.mp4");
     row("stop: loss stops once however often reported; return restores without opening", "nodmxaction=1",
         playing + "dmx off; dmx off; expect stop:1, volume:100; dmx on; wait 1200; none; play; expect stop:1, open:a.mp4");

@@ -38,6 +38,8 @@ void TestPlayback::transport_data()
         playing + "mark; setTrack 1; setTrack 2; expect stop:1, open:c.mp4; took 450 1000; wait 600; none");
     row("track change while paused stops and keeps the new index", abc, "",
         playing + "pause; expect pause:1; setTrack 1; expect stop:1; wait 600; none; play; expect stop:1, open:b.mp4");
+    row("stop while an entry opens: it is stopped once it reports playing", abc, "",
+        playing + "setTrack 1; expect stop:1, open:b.mp4; stop; expect stop:1; onplay 0; expect stop:0; onplay 0; none");
     row("stop while stopped; a track change then only selects", abc, "", "stop; expect stop:0; setTrack 2; wait 700; none; play; expect stop:0, open:c.mp4");
     row("index beyond the list only stores it", abc, "", playing + "setTrack 5; wait 700; none; play; none");
 }
