@@ -75,7 +75,7 @@ QStringList run(quint16 port)
 void TestMediaCentreTwin::standInSendsWhatTheMediaCentreSends()
 {
     QString why;
-    QVERIFY2(RealMediaCentre::writeMedia(&why), qPrintable(why));
+    QVERIFY2(RealMediaCentre::writeMedia(1, &why), qPrintable(why));
     QStringList standIn;
     {
         FakeMediaCentre centre;

@@ -28,12 +28,12 @@ void RealMediaCentre::stop()
     m_process.waitForFinished(5000);
 }
 
-bool RealMediaCentre::writeMedia(QString *why)
+bool RealMediaCentre::writeMedia(int seconds, QString *why)
 {
     QProcess ffmpeg;
     ffmpeg.setWorkingDirectory(Box::stickPath());
-    ffmpeg.start("ffmpeg", QString("-v error -y -f lavfi -i testsrc=duration=1:size=160x120:rate=25 -f lavfi -i sine=duration=1 "
-        "-map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest clip.mp4 -map 0 -frames:v 1 picture.png -map 1 tone.mp3").split(' '));
+    ffmpeg.start("ffmpeg", QString("-v error -y -f lavfi -i testsrc=duration=%1:size=160x120:rate=25 -f lavfi -i sine=duration=%1 "
+        "-map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest clip.mp4 -map 0 -frames:v 1 picture.png -map 1 tone.mp3").arg(seconds).split(' '));
     if (ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0)
         return true;
     *why = "ffmpeg: " + QString::fromUtf8(ffmpeg.readAllStandardError());
@@ -85,5 +85,7 @@ QString MediaCentreWatch::describe(const QByteArray &message)
         return "OnStop " + id + (data["end"].toBool() ? "end" : "stop");
     if (method == "Player.OnPlay" || method == "Player.OnPause" || method == "Player.OnResume")
         return method.mid(7) + ' ' + id.trimmed();
+    if (method == "Application.OnVolumeChanged")
+        return "Volume " + QString::number(data["volume"].toInt());
     return {};
 }

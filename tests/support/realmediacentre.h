@@ -18,9 +18,9 @@ public:
     bool start(QString *why);
     void stop();
 
-    // One second of video with sound (clip.mp4), one frame of it as a picture (picture.png) and one
-    // second of a tone (tone.mp3), written to the stick.
-    static bool writeMedia(QString *why);
+    // `seconds` of video with sound (clip.mp4), one frame of it as a picture (picture.png) and as
+    // long a tone (tone.mp3), written to the stick.
+    static bool writeMedia(int seconds, QString *why);
 
 private:
     QProcess m_process;
@@ -28,7 +28,7 @@ private:
 
 // The notices and error replies of one connection, each as a short line: "OnPlay 1", "OnStop end",
 // "OnStop stop" (end false), "OnStop 2 end" (naming the picture player), "OnPause 1", "OnResume 0",
-// "error -32602". Everything else the media centre says is left out.
+// "error -32602", "Volume 50". Everything else the media centre says is left out.
 class MediaCentreWatch : public QObject
 {
     Q_OBJECT
