@@ -147,12 +147,14 @@ private slots:
         QVERIFY(m_daemon.start());
         QTRY_COMPARE_WITH_TIMEOUT(DeviceFiles::readFile("/cfg/quorvant"), program, 20000);
         // The updater's notices cross from the player's worker thread to the television.
-        QStringList notices;
-        for (const FakeMediaCentre::Request &request : m_centre.requests("GUI.ShowNotification"))
-            notices << request.params()["title"].toString() + " / " + request.params()["message"].toString();
-        QCOMPARE(notices.filter(QRegularExpression("^(Update|Data verified)")),
-                 QStringList({"Update / Update files found. Running update...", "Data verified / Updating please wait",
-                              "Update success / Rebooting"}));
+        const auto notices = [this] {
+            QStringList shown;
+            for (const FakeMediaCentre::Request &request : m_centre.requests("GUI.ShowNotification"))
+                shown << request.params()["title"].toString() + " / " + request.params()["message"].toString();
+            return shown.filter(QRegularExpression("^(Update|Data verified)"));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(notices(), QStringList({"Update / Update files found. Running update...",
+                                                          "Data verified / Updating please wait", "Update success / Rebooting"}), 10000);
     }
 
 private:
