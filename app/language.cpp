@@ -1,5 +1,7 @@
 #include "app/language.h"
 
+#include "maintenance/stickconfig.h"
+
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTextCodec>
@@ -15,7 +17,10 @@ enum LanguageCode : qint8 { English = 0, Polish = 1 };
 // Narrowed to a signed byte like the stored code always was: 256 reads as 0, 257 as 1.
 qint8 languageCode()
 {
-    const QSettings config(QString::fromLatin1(stickConfigPath), QSettings::IniFormat);
+    const QString path = QString::fromLatin1(stickConfigPath);
+    if (!StickConfig::isReadable(path))
+        return English;
+    const QSettings config(path, QSettings::IniFormat);
     return static_cast<qint8>(config.value(QStringLiteral("language"), 0).toInt());
 }
 

@@ -12,6 +12,7 @@
 #include "link/udppacket.h"
 #include "link/udpsocket.h"
 #include "maintenance/playerfiles.h"
+#include "maintenance/stickconfig.h"
 #include "player/playermanager.h"
 #include "system/network.h"
 #include "system/systemmanager.h"
@@ -213,8 +214,10 @@ DeviceInfo readDeviceInfo(qint64 storageSize)
 {
     DeviceInfo info;
     info.storageSize = storageSize;
-    if (QFile::exists(QString::fromLatin1(stickConfigPath))) {
-        const QSettings stick(QString::fromLatin1(stickConfigPath), QSettings::IniFormat);
+    // A file too large to read is present but damaged: its values read as unset.
+    const QString stickConfig = QString::fromLatin1(stickConfigPath);
+    if (QFile::exists(stickConfig)) {
+        const QSettings stick(StickConfig::isReadable(stickConfig) ? stickConfig : QString(), QSettings::IniFormat);
         info.configPresent = 1;
         info.name = settingText(stick, QStringLiteral("devname"));
         info.password = settingText(stick, QStringLiteral("password"));

@@ -103,9 +103,11 @@ void DmxSerialPort::setChannelSet(bool channelSet)
 
 void DmxSerialPort::onReadyRead()
 {
-    // While disabled the bytes stay in the port's buffer for the next notification.
-    if (!m_enabled)
+    // The port's buffer has no limit: bytes left there while the link is off would pile up for good.
+    if (!m_enabled) {
+        m_serialPort->skip(m_serialPort->bytesAvailable());
         return;
+    }
     const QList<QByteArray> frames = DmxFrame::cut(m_readBuffer, m_serialPort->readAll());
     for (const QByteArray &frame : frames)
         parseFrame(frame);

@@ -161,8 +161,23 @@ void TcpServer::send(const QByteArray &data)
 {
     if (!m_socket)
         return;
+    // One reply of any size may wait; only a client that leaves earlier replies unread is dropped.
+    if (m_socket->bytesToWrite() > maxPendingBytes) {
+        qDebug() << "tcp: client does not read its replies, dropped";
+        dropClient();
+        return;
+    }
     const qint64 written = m_socket->isOpen() ? m_socket->write(data) : -1;
     qDebug() << "tcp: send" << written << "bytes";
+}
+
+void TcpServer::dropClient()
+{
+    disconnect(m_socket, nullptr, this, nullptr);
+    m_socket->abort();
+    m_socket->deleteLater();
+    m_socket = nullptr;
+    m_authorized = false;
 }
 
 void TcpServer::sendUnauthorized()

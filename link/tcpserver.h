@@ -17,6 +17,10 @@ class TcpServer : public QObject
     Q_OBJECT
 
 public:
+    // Replies waiting for a client that does not read are bounded: past this many bytes the
+    // client is dropped, and the next one takes over as with any new connection.
+    static constexpr qint64 maxPendingBytes = 4 * 1024 * 1024;
+
     explicit TcpServer(QObject *parent = nullptr);
     ~TcpServer() override;
 
@@ -48,6 +52,7 @@ private slots:
 
 private:
     void dispatchGuarded(uint8_t code, const QByteArray &request);
+    void dropClient();
 
     bool m_authorized = false;
     QTcpServer *m_server = nullptr;

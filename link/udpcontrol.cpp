@@ -93,12 +93,24 @@ void UdpControl::onReadyRead()
             qDebug() << "udp control: datagram hasn't control data";
             continue;
         }
-        send(data, datagram.senderAddress(), quint16(datagram.senderPort()));
+        if (echoAllowed())
+            send(data, datagram.senderAddress(), quint16(datagram.senderPort()));
         const QByteArray payload = ControlDatagram::payload(data);
         if (payload == m_lastPayload)
             continue;
         checkNetworkControl(payload);
     }
+}
+
+bool UdpControl::echoAllowed()
+{
+    if (!m_echoWindow.isValid() || m_echoWindow.elapsed() >= 1000) {
+        m_echoWindow.start();
+        m_echoesInWindow = 0;
+    }
+    if (m_echoesInWindow == maxEchoesPerSecond)
+        qDebug() << "udp control: too many datagrams, echoes suspended for this second";
+    return ++m_echoesInWindow <= maxEchoesPerSecond;
 }
 
 void UdpControl::emitState(int state)

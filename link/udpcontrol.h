@@ -1,8 +1,9 @@
 // UDP transport control: datagrams "zr605" + four control levels drive the player like the
-// DMX board does; every datagram is echoed and only changed commands are emitted.
+// DMX board does; every datagram is echoed (within a budget) and only changed commands are emitted.
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 
@@ -13,6 +14,11 @@ class UdpControl : public QObject
     Q_OBJECT
 public:
     explicit UdpControl(QObject *parent = nullptr);
+
+    // Echoes sent per second at most. A controller sends a few dozen datagrams a second; a datagram
+    // whose sender is this box's own control port, or another box's, is echoed back and forth
+    // without end, and the first echo refused ends that loop.
+    static constexpr int maxEchoesPerSecond = 250;
 
     quint16 port() const;
     void setPort(const quint16 &port);
@@ -38,10 +44,13 @@ private slots:
     void onReadyRead();
 
 private:
+    bool echoAllowed();
     void emitState(int state);
     void emitLevel(int level, int value);
 
     QUdpSocket *m_socket;
     QByteArray m_lastPayload;
     quint16 m_port = 0;
+    QElapsedTimer m_echoWindow;
+    int m_echoesInWindow = 0;
 };

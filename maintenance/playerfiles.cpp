@@ -1,5 +1,7 @@
 #include "maintenance/playerfiles.h"
 
+#include "maintenance/stickconfig.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,7 +27,8 @@ QStringList PlayerFiles::extractFileListFrom(const QString &path) const
 {
     const QString configPath = QStringLiteral("%1config.ini").arg(path);
     QStringList files;
-    QSettings config(configPath, QSettings::IniFormat);
+    // A file too large to read lists no tracks, only itself.
+    QSettings config(StickConfig::isReadable(configPath) ? configPath : QString(), QSettings::IniFormat);
     if (config.status() == QSettings::NoError) {
         const int size = qMin(config.beginReadArray(QStringLiteral("playlist")), maxPlaylistSize);
         for (int i = 0; i < size; ++i) {

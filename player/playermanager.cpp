@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "maintenance/playerusbstickmanager.h"
+#include "maintenance/stickconfig.h"
 #include "maintenance/updater.h"
 #include "player/mediacentrerequests.h"
 
@@ -256,7 +257,7 @@ QString PlayerManager::stickRoot() const
 
 void PlayerManager::readPlaylist()
 {
-    if (!usbStorage.isValid())
+    if (!usbStorage.isValid() || !StickConfig::isReadable(stickRoot() + configFileName))
         return;
     QSettings config(stickRoot() + configFileName, QSettings::IniFormat);
     if (config.status() != QSettings::NoError)
@@ -277,8 +278,9 @@ void PlayerManager::initPlayer()
         showInfo(tr("Config error"), tr("Config file doesn'n exist!"), 1500);
         return;
     }
-    QSettings config(path, QSettings::IniFormat);
-    if (config.status() != QSettings::NoError)
+    const bool readable = StickConfig::isReadable(path);
+    QSettings config(readable ? path : QString(), QSettings::IniFormat);
+    if (!readable || config.status() != QSettings::NoError)
         showInfo(tr("Config"), tr("Error while loading config!"), 3000);
 
     showOsd = config.value(QStringLiteral("showosd"), false).toBool();

@@ -9,6 +9,7 @@
 #include "link/authorizeuser.h"
 #include "system/atomicfile.h"
 #include "maintenance/playerusbstickmanager.h"
+#include "maintenance/stickconfig.h"
 #include "system/network.h"
 
 SystemManager *SystemManager::m_instance = nullptr;
@@ -33,9 +34,12 @@ SystemManager::SystemManager(QObject *parent)
     // The path is fixed here: a stick inserted later is not followed.
     const QString usbConfigPath =
         QStringLiteral("%1/%2").arg(m_usbStickManager->usbStickPath(), QStringLiteral("config.ini"));
-    m_usbConfig = new QSettings(usbConfigPath, QSettings::IniFormat, this);
-    if (m_usbConfig->status() != QSettings::NoError)
-        qDebug() << "Error with usb config:" << m_usbConfig->status();
+    // An oversized file is not read (defaults apply) and never written back.
+    if (StickConfig::isReadable(usbConfigPath)) {
+        m_usbConfig = new QSettings(usbConfigPath, QSettings::IniFormat, this);
+        if (m_usbConfig->status() != QSettings::NoError)
+            qDebug() << "Error with usb config:" << m_usbConfig->status();
+    }
 
     m_usbStickManager->setAuthorizeUser(m_authorizeUser);
     m_usbStickManager->setNetwork(m_network);
@@ -66,22 +70,28 @@ void SystemManager::setDeviceName(const QString &name) const
 
 uint8_t SystemManager::dmxChannel() const
 {
-    return static_cast<uint8_t>(m_usbConfig->value(QStringLiteral("channel"), 1).toInt());
+    return static_cast<uint8_t>(usbValue(QStringLiteral("channel"), 1).toInt());
 }
 
 void SystemManager::setDmxChannel(uint8_t channel)
 {
-    m_usbConfig->setValue(QStringLiteral("channel"), int(channel));
+    if (m_usbConfig)
+        m_usbConfig->setValue(QStringLiteral("channel"), int(channel));
 }
 
 int SystemManager::udpPort() const
 {
-    return m_usbConfig->value(QStringLiteral("udpport"), 5555).toInt();
+    return usbValue(QStringLiteral("udpport"), 5555).toInt();
 }
 
 bool SystemManager::udpControl() const
 {
-    return m_usbConfig->value(QStringLiteral("udpcontrol"), false).toBool();
+    return usbValue(QStringLiteral("udpcontrol"), false).toBool();
+}
+
+QVariant SystemManager::usbValue(const QString &key, const QVariant &defaultValue) const
+{
+    return m_usbConfig ? m_usbConfig->value(key, defaultValue) : defaultValue;
 }
 
 AuthorizeUser *SystemManager::authorizeUser() const

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <cstdint>
 
 class QSettings;
@@ -55,11 +56,12 @@ public slots:
 
 private:
     explicit SystemManager(QObject *parent);
+    QVariant usbValue(const QString &key, const QVariant &defaultValue) const;
 
     static SystemManager *m_instance;
 
     QSettings *m_settings = nullptr;
-    QSettings *m_usbConfig = nullptr;
+    QSettings *m_usbConfig = nullptr; // none when the stick's file is too large to read
     AuthorizeUser *m_authorizeUser = nullptr;
     Network *m_network = nullptr;
     PlayerUsbStickManager *m_usbStickManager = nullptr;

@@ -1,6 +1,8 @@
 // quorvant-ctl on the tool host against the real daemon in the box: every command, its decoded
 // answer, and what the box did about it. The functions run in order and build on each other.
 
+#include "link/tcpprotocol.h"
+#include "link/tcpserver.h"
 #include "tests/support/ctlprocess.h"
 #include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
@@ -12,6 +14,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QStorageInfo>
+#include <QTcpSocket>
 #include <QtTest/QtTest>
 
 namespace {
@@ -117,6 +120,39 @@ private slots:
         QCOMPARE(ctl(QStringList{"reboot"} + login + QStringList{"--no-ack"}), QString());
         // Each network write reboots, as does each reboot command.
         QVERIFY(rebootsSeen(4));
+    }
+
+    // A logged-in client that asks for a 2 MB file list again and again and never reads is dropped
+    // before the replies fill the box's memory; the next client is served as usual.
+    void clientThatNeverReadsIsDropped()
+    {
+        const QByteArray config = DeviceFiles::readFile(Box::stickPath() + "/config.ini");
+        QByteArray ini = "[playlist]\nsize=10000\n";
+        for (int i = 1; i <= 10000; ++i)
+            ini += QByteArray::number(i) + "\\track=" + QByteArray(180, 'x') + QByteArray::number(i) + ".mp4\n";
+        DeviceFiles::writeStickConfig(ini);
+        QVERIFY(ctl({"files", host, "--password", password}, {"serial"}).startsWith("serial="));
+        const qint64 idle = m_daemon.rssKiB();
+
+        std::unique_ptr<QTcpSocket> client(Box::peerTcpConnect(Box::boxAddress(), TcpProtocol::port));
+        QVERIFY(client);
+        client->setReadBufferSize(64); // a client that takes the login reply and nothing more
+        client->write(TcpProtocol::loginRequest(QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Md5).toHex()));
+        TcpProtocol::Reply login;
+        QTRY_VERIFY(TcpProtocol::parseReply(client->peek(64), &login) > 0);
+        QCOMPARE(int(login.code), int(TcpProtocol::RespLoginAccepted));
+        client->readAll();
+        int sent = 0;
+        for (; sent < 40 && client->state() == QAbstractSocket::ConnectedState; ++sent) {
+            client->write(TcpProtocol::plainRequest(TcpProtocol::CmdListFiles));
+            QTest::qWait(100); // one request per read on the box
+        }
+        const qint64 grown = m_daemon.rssKiB() - idle;
+        qInfo("requests sent: %d; daemon RSS %lld KiB, %lld KiB above idle", sent, idle + grown, grown);
+        QCOMPARE(client->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(grown < 6 * TcpServer::maxPendingBytes / 1024);
+        DeviceFiles::writeStickConfig(config);
+        QCOMPARE(ctl({"files", host, "--password", password}, {"files"}).count(','), 3);
     }
 
     void filesRemoveClearsTheStick()

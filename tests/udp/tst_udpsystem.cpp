@@ -1,9 +1,11 @@
 // The real daemon in the box, driven from the configuration tool's host on the same LAN: the set-serial
-// notice, UDP transport control in order, and floods of datagrams. quorvant-ctl's system test makes
+// notice, UDP transport control in order, floods of datagrams, forged senders that would make the
+// box echo forever, and a chatty board while the board link is off. quorvant-ctl's system test makes
 // the discovery, search and set-serial exchanges.
 #include "link/controldatagram.h"
 #include "link/discoveryrecord.h"
 #include "link/dmxorder.h"
+#include "link/udpcontrol.h"
 #include "link/udppacket.h"
 #include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
@@ -15,6 +17,11 @@
 #include <QRandomGenerator>
 #include <QUdpSocket>
 #include <QtTest>
+
+#include <netinet/ip.h>
+#include <netinet/udp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +48,36 @@ QStringList transport(const FakeMediaCentre &centre)
         if (QStringList{ "Player.Open", "Player.PlayPause", "Player.Stop" }.contains(r.method()))
             out << r.params().value("item").toObject().value("file").toString(r.method());
     return out;
+}
+
+// Sends one UDP datagram with any source address and port, as a forger on the LAN could.
+bool sendForged(const QHostAddress &from, quint16 fromPort, const QHostAddress &to, quint16 toPort,
+                const QByteArray &payload)
+{
+    const int fd = ::socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    if (fd < 0)
+        return false;
+    QByteArray packet(sizeof(iphdr) + sizeof(udphdr), '\0');
+    packet += payload;
+    auto *ip = reinterpret_cast<iphdr *>(packet.data());
+    ip->version = 4;
+    ip->ihl = 5;
+    ip->ttl = 64;
+    ip->protocol = IPPROTO_UDP;
+    ip->tot_len = htons(quint16(packet.size()));
+    ip->saddr = htonl(from.toIPv4Address());
+    ip->daddr = htonl(to.toIPv4Address());
+    auto *udp = reinterpret_cast<udphdr *>(packet.data() + sizeof(iphdr));
+    udp->source = htons(fromPort);
+    udp->dest = htons(toPort);
+    udp->len = htons(quint16(sizeof(udphdr) + payload.size())); // checksum 0: none
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = ip->daddr;
+    const bool sent = ::sendto(fd, packet.constData(), size_t(packet.size()), 0,
+                               reinterpret_cast<const sockaddr *>(&target), sizeof target) == packet.size();
+    ::close(fd);
+    return sent;
 }
 
 } // namespace
@@ -114,18 +151,23 @@ private slots:
         QCOMPARE(transport(m_centre), expected);
     }
 
-    // 100 000 datagrams of random bytes to each port: nothing answered, nothing changed.
+    // 100 000 datagrams of random bytes to each port (none a discovery request): nothing answered,
+    // nothing changed.
     void randomFloodChangesNothing()
     {
         const QByteArray settings = DeviceFiles::readFile(settingsPath);
         m_centre.clearRequests();
+        while (m_replies->hasPendingDatagrams())
+            m_replies->receiveDatagram();
         std::unique_ptr<QUdpSocket> flooder(Box::peerUdpSocket(0));
         QRandomGenerator random(20261206);
         quint32 bytes[150];
         for (int i = 0; i < 100000; ++i) {
             for (quint16 port : { quint16(DiscoveryRecord::ServerPort), OrderPort, ControlPort }) {
                 random.fillRange(bytes);
-                const QByteArray datagram(reinterpret_cast<const char *>(bytes), random.bounded(i % 10 ? 40 : 600));
+                QByteArray datagram(reinterpret_cast<const char *>(bytes), random.bounded(1, i % 10 ? 40 : 600));
+                if (port == DiscoveryRecord::ServerPort && datagram.at(0) == 0)
+                    datagram[0] = 1; // a first byte 0 asks for the record, which is answered
                 for (int tries = 0; flooder->writeDatagram(datagram, Box::boxAddress(), port) < 0 && tries < 1000; ++tries)
                     QThread::yieldCurrentThread(); // the send buffer is full for a moment
             }
@@ -137,8 +179,73 @@ private slots:
         QVERIFY(!flooder->hasPendingDatagrams()); // an echo or a reply would have come before that echo
         QCOMPARE(DeviceFiles::readFile(settingsPath), settings);
         QCOMPARE(transport(m_centre), QStringList());
-        QCOMPARE(discover().size(), DiscoveryRecord::Size); // unicast; the broadcast is quorvant-ctl's
-        QVERIFY(!m_replies->waitForReadyRead(200)); // one reply only
+        // Any answer to the flood would come before the answer to this request, on the same port.
+        m_replies->writeDatagram(DiscoveryRecord::request(), Box::boxAddress(), DiscoveryRecord::ServerPort);
+        QVERIFY(m_replies->waitForReadyRead(10000));
+        QTest::qWait(200);
+        QCOMPARE(m_replies->receiveDatagram().data().size(), DiscoveryRecord::Size);
+        QVERIFY(!m_replies->hasPendingDatagrams());
+    }
+
+    // One play datagram whose sender is the box's own control port, or a second box's (played by a
+    // peer that echoes everything back from port 5555), must not keep the box busy echoing, and
+    // the controller's stop that follows must hold.
+    void forgedSenderStartsNoEndlessEcho_data()
+    {
+        QTest::addColumn<bool>("ownPort");
+        QTest::newRow("own address and control port") << true;
+        QTest::newRow("another box's control port") << false;
+    }
+
+    void forgedSenderStartsNoEndlessEcho()
+    {
+        QFETCH(bool, ownPort);
+        const QByteArray play = ControlDatagram::build(200, 5, 0, 0);
+        const QByteArray stop = ControlDatagram::build(0, 5, 0, 0);
+        std::unique_ptr<QUdpSocket> otherBox(ownPort ? nullptr : Box::peerUdpSocket(ControlPort));
+        int bounced = 0;
+        if (otherBox) {
+            connect(otherBox.get(), &QUdpSocket::readyRead, this, [&] {
+                while (otherBox->hasPendingDatagrams()) {
+                    const QNetworkDatagram datagram = otherBox->receiveDatagram();
+                    otherBox->writeDatagram(datagram.data(), datagram.senderAddress(), quint16(datagram.senderPort()));
+                    ++bounced;
+                }
+            });
+        }
+        // The control port opens 3000 ms after the serial line.
+        QTRY_VERIFY_WITH_TIMEOUT(exchange(m_tool, ControlPort, stop, 200) == stop, 20000);
+        QTest::qWait(1100); // a fresh echo budget
+        const qint64 ticksBefore = m_daemon.cpuTicks();
+        QVERIFY(ownPort ? sendForged(Box::boxAddress(), ControlPort, Box::boxAddress(), ControlPort, play)
+                        : otherBox->writeDatagram(play, Box::boxAddress(), ControlPort) == play.size());
+        QEventLoop loop; // no pauses between turns, so the other box answers at once
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const qint64 ticks = m_daemon.cpuTicks() - ticksBefore;
+        qInfo("daemon CPU over the 2 s after the datagram: %lld ticks of %ld; echoes to the other box: %d",
+              ticks, ::sysconf(_SC_CLK_TCK), bounced);
+        QVERIFY2(ticks < ::sysconf(_SC_CLK_TCK) / 2, "the box is still busy echoing");
+        QVERIFY(bounced <= UdpControl::maxEchoesPerSecond);
+        otherBox.reset();
+
+        m_centre.clearRequests();
+        QCOMPARE(exchange(m_tool, ControlPort, stop), stop);
+        QTRY_COMPARE(transport(m_centre).value(0), QStringLiteral("Player.Stop"));
+        QTest::qWait(1000);
+        QCOMPARE(transport(m_centre), QStringList{ "Player.Stop" });
+    }
+
+    // The board link is off while UDP control is on: what the board sends is read and dropped.
+    void serialInputIsDroppedWhileTheBoardLinkIsOff()
+    {
+        const qint64 idle = m_daemon.rssKiB();
+        m_board.send(QByteArray(10 << 20, '\x55'));
+        QTRY_COMPARE_WITH_TIMEOUT(m_board.bytesToWrite(), 0, 120000);
+        QTest::qWait(500);
+        const qint64 after = m_daemon.rssKiB();
+        qInfo("daemon RSS before and after 10 MiB on the serial line: %lld KiB, %lld KiB", idle, after);
+        QVERIFY2(after - idle < 4096, "the serial input is kept in memory");
     }
 };
 

@@ -17,6 +17,8 @@ public:
 
     void send(const QByteArray &bytes);
     void sendOrder(uint8_t command, uint16_t value = 0);
+    // Bytes handed to send() that have not yet left for the line.
+    qint64 bytesToWrite() const { return m_port.bytesToWrite(); }
 
     // Frames the daemon wrote since open() or the last clear(), oldest first.
     QList<QByteArray> frames() const { return m_frames; }
