@@ -298,8 +298,7 @@ void ConnectionManager::setSerialNumber(const QByteArray &payload)
     settings.setValue(QStringLiteral("SN"), serial);
 }
 
-// Rows 3 and 5 to 13 of the wiring: all direct, so a request is answered before the server's
-// read handler returns.
+// All direct, so a request is answered before the server's read handler returns.
 void ConnectionManager::connectTcpService()
 {
     connect(m_authorizeUser, &AuthorizeUser::authorized, this, &ConnectionManager::checkTcpAuthorization);

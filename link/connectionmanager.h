@@ -58,7 +58,8 @@ private:
     void createChildren();
     void takeSharedObjects();
 
-    // Wiring, one function per group of rows, called in the order of the wiring table.
+    // Connections, one function per group, made in this order: slots on one signal run in the order
+    // they were connected.
     void connectNetworkFacade();
     void connectBoardLink(PlayerManager *player);
     template <class Source>
@@ -76,7 +77,7 @@ private:
     void sendAck(const QHostAddress &address, quint16 port);
     void setSerialNumber(const QByteArray &payload);
 
-    // The TCP configuration service: its wiring rows and the handlers that are not slots.
+    // The TCP configuration service: its connections and the handlers that are not slots.
     void connectTcpService();
     void onNewPasswordReceived(const QByteArray &oldPassword, const QByteArray &newPassword);
     void onRebootDeviceRequested(bool sendAck);

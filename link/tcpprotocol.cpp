@@ -12,8 +12,8 @@ using WireStream::readField;
 using WireStream::readText;
 using WireStream::writeField;
 
-// A length byte carries the byte count modulo 256 while every byte of the text is sent, as the
-// device always did; texts of that size do not occur in practice.
+// A length byte carries the byte count modulo 256 while every byte of the text is sent: tools read
+// the field that way, and texts of that size do not occur in practice.
 void writeShortText(QDataStream &out, const QByteArray &text)
 {
     out << quint8(text.size());

@@ -6,7 +6,8 @@
 
 namespace {
 
-// The dots are deliberately unescaped: they match any character, as the device always did.
+// The dots are left unescaped (they match any character): escaping them would change what is
+// captured from unusual output, and so what ends up in the stored settings.
 QByteArray firstCapture(const QString &pattern, const QString &text)
 {
     const QRegularExpressionMatch match = QRegularExpression(pattern).match(text);
