@@ -61,7 +61,7 @@ void PlayerUsbStickManager::setAuthorizeUser(AuthorizeUser *authorizeUser)
     m_resetFiles->setAuthorizeUser(authorizeUser);
 }
 
-void PlayerUsbStickManager::watchPendriveContent() const
+void PlayerUsbStickManager::watchPendriveContent()
 {
     const QString root = usbStickPath();
     qDebug() << "start watching usb content:" << root;
@@ -76,7 +76,7 @@ void PlayerUsbStickManager::watchPendriveContent() const
     }
 }
 
-void PlayerUsbStickManager::readResetFile(const QString &path) const
+void PlayerUsbStickManager::readResetFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -88,10 +88,23 @@ void PlayerUsbStickManager::readResetFile(const QString &path) const
         qDebug() << "Reset file too large, ignored:" << file.fileName() << file.size();
         return;
     }
-    if (!m_resetFiles->doReset(file.readAll()))
+    const ResetFiles::Commands command = m_resetFiles->readCommand(file.readAll());
+    if (command == ResetFiles::CmdNone)
         return;
 
     file.close();
-    QFile::remove(path);
+    // A file that stays on the stick (write-protected, or mounted read-only after an error) would
+    // reset the settings and reboot at every start: it is applied only once it is gone.
+    if (!file.remove()) {
+        qDebug() << "Cannot remove the reset file, nothing reset:" << file.errorString();
+        m_resetFileStuck = true;
+        return;
+    }
+    m_resetFiles->parseCmd(command);
     emit resetOperationFinished();
+}
+
+bool PlayerUsbStickManager::resetFileStuck() const
+{
+    return m_resetFileStuck;
 }

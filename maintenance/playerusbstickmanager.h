@@ -27,8 +27,10 @@ public:
     void setUsbStick(const QStorageInfo &usbStick);
     void setNetwork(Network *network);
     void setAuthorizeUser(AuthorizeUser *authorizeUser);
-    void watchPendriveContent() const;
-    void readResetFile(const QString &path) const;
+    void watchPendriveContent();
+    void readResetFile(const QString &path);
+    // A valid reset file was found but could not be removed from the stick, so it was not applied.
+    bool resetFileStuck() const;
 
 signals:
     void resetOperationFinished() const;
@@ -40,4 +42,5 @@ private:
 
     ResetFiles *m_resetFiles = nullptr;
     QStorageInfo m_usbStick;
+    bool m_resetFileStuck = false;
 };

@@ -32,13 +32,18 @@ void ResetFiles::setAuthorizeUser(AuthorizeUser *authorizeUser)
 
 bool ResetFiles::doReset(const QByteArray &bytes) const
 {
+    return parseCmd(readCommand(bytes));
+}
+
+ResetFiles::Commands ResetFiles::readCommand(const QByteArray &bytes) const
+{
     if (bytes.size() > maxFileSize) {
         qDebug() << "Reset file too large:" << bytes.size() << "bytes";
-        return false;
+        return CmdNone;
     }
     const QByteArray decrypted = m_fileCrypt->decrypt(bytes);
     if (decrypted.isEmpty())
-        return false;
+        return CmdNone;
 
     const QByteArray text = removePadding(decrypted);
     qDebug() << "JSON content:" << text;
@@ -47,9 +52,9 @@ bool ResetFiles::doReset(const QByteArray &bytes) const
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError) {
         qDebug() << "JSON parse failed:" << error.errorString() << "at:" << error.offset;
-        return false;
+        return CmdNone;
     }
-    return parseCmd(parseJson(document));
+    return parseJson(document);
 }
 
 QByteArray ResetFiles::removePadding(const QByteArray &bytes) const

@@ -30,6 +30,8 @@ public:
 
     // True when the file was decoded and its command carried out.
     bool doReset(const QByteArray &bytes) const;
+    // The command the file holds; CmdNone when it cannot be used.
+    Commands readCommand(const QByteArray &bytes) const;
 
     QByteArray removePadding(const QByteArray &bytes) const;
     Commands parseJson(const QJsonDocument &document) const;

@@ -96,7 +96,8 @@ Updater::Updater(QObject *parent)
 void Updater::checkForUpdates()
 {
     if (QFile::exists(QString::fromLatin1(networkResetMarker))) {
-        QFile::remove(QString::fromLatin1(networkResetMarker));
+        if (!takeOffStick(QString::fromLatin1(networkResetMarker), QString()))
+            return;
         QSettings settings(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
         settings.setValue(QStringLiteral("NET_MODE"), QStringLiteral("dhcp"));
         systemNetworkReload(settings);
@@ -151,13 +152,23 @@ void Updater::runUpdate()
     const QByteArray digest = readControlDigest(pair.controlFile);
     // A failed copy leaves the installed program and the stick untouched, so rebooting would only
     // retry and fail again at every start; the files stay for another attempt.
-    if (!installProgram(pair.programFile, digest) && !installProgram(pair.programFile, digest)) {
+    const QString temporary = QString::fromLatin1(temporaryProgram);
+    if (!prepareProgram(pair.programFile, digest) && !prepareProgram(pair.programFile, digest)) {
+        emit updateInfo(tr("Update error"), tr("Cannot install the new program. Keeping the current one."),
+                        noticeDuration);
+        return;
+    }
+    if (!takeOffStick(pair.controlFile, pair.programFile)) {
+        QFile::remove(temporary);
+        return;
+    }
+    if (std::rename(temporaryProgram, installedProgram) != 0) {
+        QFile::remove(temporary);
         emit updateInfo(tr("Update error"), tr("Cannot install the new program. Keeping the current one."),
                         noticeDuration);
         return;
     }
 
-    removeUpdateFiles(pair.controlFile, pair.programFile);
     if (QFile::exists(QString::fromLatin1(bootConfigPath))) {
         runShell(QStringLiteral("mount -o remount,rw '/boot'"));
         if (!checkConfigFile())
@@ -187,27 +198,42 @@ bool Updater::compareFiles(const QString &controlFile, const QString &programFil
     return false;
 }
 
-// Copies beside the installed program, checks the copy and renames it over the old one, so there is
-// never a moment without a working program in place.
-bool Updater::installProgram(const QString &programFile, const QByteArray &digest) const
+// Copies beside the installed program and checks the copy; renamed over the old one later, so
+// there is never a moment without a working program in place.
+bool Updater::prepareProgram(const QString &programFile, const QByteArray &digest) const
 {
     const QString temporary = QString::fromLatin1(temporaryProgram);
     QFile::remove(temporary);
-    const bool installed = copyFile(programFile, temporary) && md5Hex(temporary) == digest
+    const bool prepared = copyFile(programFile, temporary) && md5Hex(temporary) == digest
         && QFile::setPermissions(temporary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                     | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther)
-        && std::rename(temporaryProgram, installedProgram) == 0;
-    if (!installed) {
+                                     | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    if (!prepared) {
         qDebug() << "Installing" << programFile << "failed";
         QFile::remove(temporary);
     }
-    return installed;
+    return prepared;
+}
+
+// Files that stay on the stick (write-protected, or mounted read-only after an error) would be
+// used again at every start, rebooting each time; what they ask for is done only once they are
+// gone. With an update pair, one file gone is enough: the other alone does nothing.
+bool Updater::takeOffStick(const QString &first, const QString &second)
+{
+    removeUpdateFiles(first, second);
+    if (!QFile::exists(first) || (!second.isEmpty() && !QFile::exists(second)))
+        return true;
+    qDebug() << "Cannot remove from the stick:" << first << second;
+    emit updateWarning(tr("USB stick"),
+                       tr("Cannot remove the file from the USB stick (write-protected?). It was not used."),
+                       noticeDuration);
+    return false;
 }
 
 void Updater::removeUpdateFiles(const QString &first, const QString &second) const
 {
     QFile::remove(first);
-    QFile::remove(second);
+    if (!second.isEmpty())
+        QFile::remove(second);
 }
 
 bool Updater::checkConfigFile()

@@ -40,13 +40,16 @@ public:
 
 signals:
     void updateInfo(QString title, QString info, int duration);
+    // Shown whatever the notice setting: why a file on the stick was not used.
+    void updateWarning(QString title, QString info, int duration);
 
 private slots:
     void runUpdate();
     void reboot();
 
 private:
-    bool installProgram(const QString &programFile, const QByteArray &digest) const;
+    bool prepareProgram(const QString &programFile, const QByteArray &digest) const;
+    bool takeOffStick(const QString &first, const QString &second);
     void removeUpdateFiles(const QString &first, const QString &second) const;
 
     QStringList m_updateFiles;

@@ -28,6 +28,7 @@ constexpr int maxPlaylistSize = 65536;
 constexpr int linkRetryMs = 1000;
 constexpr int startSequenceMs = 2000;
 constexpr int versionNoticeMs = 8000;
+constexpr int noticeMs = 5000;
 constexpr int coalesceMs = 500;
 constexpr int breakImageToEndMs = 100;
 constexpr int emptySkipMs = 500;
@@ -60,6 +61,7 @@ PlayerManager::PlayerManager(QObject *parent)
     connect(imageTimer, &QTimer::timeout, this, &PlayerManager::breakImage);
     connect(trackTimer, &QTimer::timeout, this, &PlayerManager::playNewTrack);
     connect(updater(), &Updater::updateInfo, this, &PlayerManager::showInfo);
+    connect(updater(), &Updater::updateWarning, this, &PlayerManager::showMessage);
 
     // No parent here: the watcher belongs to the main thread and must not move with
     // this object into the worker thread, nor die with a test's player instance.
@@ -118,6 +120,10 @@ void PlayerManager::runStartSequence()
     // above all a stand-by loop with no desk to restart it, would otherwise stay silent for good.
     if (playingAtLink && playState == Playing)
         startEntry(emptySkipMs);
+    if (usbStickManager->resetFileStuck())
+        showMessage(tr("USB stick"),
+                    tr("Cannot remove the reset file from the USB stick (write-protected?). Nothing was reset."),
+                    noticeMs);
     QTimer::singleShot(versionNoticeMs, this, &PlayerManager::showVersion);
     checkForUpdates();
     emit initialized();

@@ -58,12 +58,28 @@
         <source>No DMX signal</source>
         <translation>Brak sygnału DMX</translation>
     </message>
+    <message>
+        <source>USB stick</source>
+        <translation>Pamięć USB</translation>
+    </message>
+    <message>
+        <source>Cannot remove the reset file from the USB stick (write-protected?). Nothing was reset.</source>
+        <translation>Nie można usunąć pliku resetu z pamięci USB (zabezpieczona przed zapisem?). Nic nie zresetowano.</translation>
+    </message>
 </context>
 <context>
     <name>Updater</name>
     <message>
         <source>Update</source>
         <translation>Aktualizacja</translation>
+    </message>
+    <message>
+        <source>USB stick</source>
+        <translation>Pamięć USB</translation>
+    </message>
+    <message>
+        <source>Cannot remove the file from the USB stick (write-protected?). It was not used.</source>
+        <translation>Nie można usunąć pliku z pamięci USB (zabezpieczona przed zapisem?). Plik nie został użyty.</translation>
     </message>
     <message>
         <source>No update files found</source>

@@ -9,6 +9,7 @@
 #include "link/deviceinfo.h"
 #include "link/tcpprotocol.h"
 #include "link/udppacket.h"
+#include "maintenance/filecrypt.h"
 #include "tests/support/ctlprocess.h"
 #include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
@@ -116,6 +117,80 @@ private slots:
         QCOMPARE(int(info.channel), 1);
         QVERIFY2(files.json()["files"].toArray() == QJsonArray{"/media/ZR605/config.ini"}, files.out + files.err);
         DeviceFiles::removeFile(config.fileName());
+    }
+
+    // A valid reset file or update pair that cannot be removed from the stick is not used: three
+    // starts, no reboot, no reset, and each time a notice on the television in the stick's language.
+    void readOnlyStickCausesNoRebootLoop_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("language");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("reset file") << ".__zr605__reset" << QByteArray("0")
+                                    << "USB stick / Cannot remove the reset file from the USB stick (write-protected?). Nothing was reset.";
+        QTest::newRow("update pair, Polish") << "quorvant" << QByteArray("1")
+                                             << "Pamięć USB / Nie można usunąć pliku z pamięci USB (zabezpieczona przed zapisem?). Plik nie został użyty.";
+    }
+
+    void readOnlyStickCausesNoRebootLoop()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, language);
+        QFETCH(QString, notice);
+        DeviceFiles::clearStick();
+        DeviceFiles::removeFile("/cfg/quorvant");
+        DeviceFiles::writeFile(QStringLiteral("/forcefsck"), QByteArray());
+        DeviceFiles::writeSettings({ { "NET_MODE", "static" }, { "NAME", "Kept" } });
+        DeviceFiles::writeStickConfig("language=" + language + "\n");
+        const QByteArray program = "#!/bin/sh\necho new build\n";
+        if (file == "quorvant") {
+            DeviceFiles::writeStickFile("quorvant", program);
+            DeviceFiles::writeStickFile("quorvant.md5", QCryptographicHash::hash(program, QCryptographicHash::Md5).toHex());
+        } else {
+            QByteArray json = R"({"network": true, "password": true})";
+            json.append(QByteArray((16 - json.size() % 16) % 16, '\0'));
+            DeviceFiles::writeStickFile(file, FileCrypt().encrypt(json));
+        }
+        // A read-only copy of the stick mounted over it, as the kernel does after an error.
+        QCOMPARE(::mount("/media/ZR605", "/media/ZR605", nullptr, MS_BIND, nullptr), 0);
+        m_readOnlyCopy = true;
+        QCOMPARE(::mount(nullptr, "/media/ZR605", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+        Box::clearCommandLog();
+        FakeMediaCentre centre;
+        QVERIFY(centre.listen());
+        int noticed = 0;
+        for (int start = 0; start < 3; ++start) {
+            centre.clearRequests();
+            DaemonProcess daemon;
+            QVERIFY(daemon.start());
+            noticed += QTest::qWaitFor([&] { return notices(centre).contains(notice); }, 20000);
+            QTest::qWait(2500); // a reboot would follow the last notice within 2000 ms
+            daemon.stop();
+        }
+        qInfo() << "reboots over three starts:" << Box::commandLog().filter("reboot").size();
+        QCOMPARE(Box::commandLog().filter("reboot"), QStringList());
+        QCOMPARE(noticed, 3);
+        QVERIFY(QFile::exists(Box::stickPath() + "/" + file));
+        QVERIFY(!QFile::exists("/cfg/quorvant"));
+        QCOMPARE(QSettings("/cfg/settings.cfg", QSettings::IniFormat).value("NAME").toString(), QString("Kept"));
+    }
+
+    void cleanup()
+    {
+        if (m_readOnlyCopy)
+            ::umount("/media/ZR605"); // back to the writable stick of the box
+        m_readOnlyCopy = false;
+    }
+
+private:
+    bool m_readOnlyCopy = false;
+
+    static QStringList notices(const FakeMediaCentre &centre)
+    {
+        QStringList out;
+        for (const FakeMediaCentre::Request &request : centre.requests(QStringLiteral("GUI.ShowNotification")))
+            out << request.params().value("title").toString() + " / " + request.params().value("message").toString();
+        return out;
     }
 };
 
