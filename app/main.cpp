@@ -57,6 +57,7 @@ int main(int argc, char *argv[])
     requestFileSystemCheck(systemManager);
 
     Network *network = systemManager->network();
+    network->adoptInterfaceFile();
     if (network->getDhcp())
         network->updateSettings();
     qDebug() << "Set network settings";

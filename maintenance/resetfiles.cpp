@@ -101,9 +101,11 @@ void ResetFiles::resetNetwork() const
     qDebug() << "Reset network...";
     if (!m_network)
         return;
+    // The interface file first: after a power cut in between, the start-up takes the stored
+    // settings from it, so the reset is either whole or not begun.
     m_network->setDhcp(true);
-    m_network->syncNetworkFile();
     m_network->reloadNetwork();
+    m_network->syncNetworkFile();
 }
 
 void ResetFiles::resetPassword() const

@@ -1,6 +1,7 @@
 #include "system/network.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QHostAddress>
 #include <QProcess>
 #include <QSettings>
@@ -100,6 +101,31 @@ uint8_t Network::maskToCidr(const QString &mask)
 
 void Network::syncNetworkFile()
 {
+    m_networkSettings->sync();
+}
+
+void Network::adoptInterfaceFile()
+{
+    QFile file(QString::fromLatin1(NetworkConfigurator::interfaceFilePath));
+    NetworkConfigurator::Stanza stanza;
+    if (!file.open(QIODevice::ReadOnly)
+        || !NetworkConfigurator::parseInterfaceFile(file.read(64 * 1024), &stanza))
+        return;
+    if (stanza.modeWord == QLatin1String("dhcp")) {
+        if (getDhcp())
+            return;
+    } else if (stanza.modeWord == QLatin1String("static")) {
+        if (!getDhcp() && getIp() == stanza.ip && getSubnetMaskString() == stanza.mask
+            && getGateway() == stanza.gateway)
+            return;
+        m_networkSettings->setIp(stanza.ip);
+        m_networkSettings->setSubnetMask(stanza.mask);
+        m_networkSettings->setGateway(stanza.gateway);
+    } else {
+        return;
+    }
+    qDebug() << "Network settings taken from the interface file:" << stanza.modeWord << stanza.ip;
+    m_networkSettings->setDhcp(stanza.modeWord == QLatin1String("dhcp"));
     m_networkSettings->sync();
 }
 

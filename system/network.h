@@ -35,6 +35,9 @@ public:
     static uint8_t maskToCidr(const QString &mask);
 
     void syncNetworkFile();
+    // Makes the stored settings agree with the interface file, which the networking service has
+    // already brought up; a change cut short by a power loss leaves them apart.
+    void adoptInterfaceFile();
     bool reloadNetwork();
     void updateSettings() const;
 

@@ -54,6 +54,27 @@ QByteArray NetworkConfigurator::interfaceFileContent(const QString &modeWord, bo
     return content;
 }
 
+bool NetworkConfigurator::parseInterfaceFile(const QByteArray &content, Stanza *stanza)
+{
+    const QStringList lines = QString::fromUtf8(content).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (lines.size() < 2 || lines.at(0) != QLatin1String("auto eth0")
+        || !lines.at(1).startsWith(QLatin1String("iface eth0 inet ")))
+        return false;
+    *stanza = Stanza();
+    stanza->modeWord = lines.at(1).mid(16);
+    for (const QString &line : lines.mid(2)) {
+        const QString word = line.section(QLatin1Char(' '), 0, 0);
+        const QString value = line.section(QLatin1Char(' '), 1);
+        if (word == QLatin1String("address"))
+            stanza->ip = value;
+        else if (word == QLatin1String("netmask"))
+            stanza->mask = value;
+        else if (word == QLatin1String("gateway"))
+            stanza->gateway = value;
+    }
+    return true;
+}
+
 bool NetworkConfigurator::writeInterfaceFile(const QByteArray &content)
 {
     // A power cut or a full disk must never leave the networking service a half-written stanza.

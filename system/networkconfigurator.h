@@ -34,6 +34,16 @@ public:
     // Replaces the interface file atomically; false leaves the old file in place.
     static bool writeInterfaceFile(const QByteArray &content);
 
+    struct Stanza
+    {
+        QString modeWord;
+        QString ip;
+        QString mask;
+        QString gateway;
+    };
+    // Reads back what interfaceFileContent wrote; false for a file it did not write.
+    static bool parseInterfaceFile(const QByteArray &content, Stanza *stanza);
+
 signals:
     void networkSettingsReloaded();
 

@@ -10,6 +10,8 @@
 #include "link/tcpprotocol.h"
 #include "link/udppacket.h"
 #include "maintenance/filecrypt.h"
+#include "system/network.h"
+#include "system/networkconfigurator.h"
 #include "tests/support/ctlprocess.h"
 #include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
@@ -27,6 +29,30 @@ namespace {
 
 const QString settingsPath = QStringLiteral("/cfg/settings.cfg");
 const QString staleLog = QStringLiteral("/tmp/.__zr605_log__.log");
+
+bool waitForTcpPort(QTcpSocket &client)
+{
+    return QTest::qWaitFor([&] {
+        client.abort();
+        client.connectToHost(QStringLiteral("192.168.77.2"), TcpProtocol::port);
+        return client.waitForConnected(100);
+    }, 30000);
+}
+
+QByteArray interfaceFile(const TcpProtocol::msgNetworkConfiguration &c)
+{
+    const QString mode = c.dhcp ? "dhcp" : "static";
+    return NetworkConfigurator::interfaceFileContent(mode, !c.dhcp, c.ip, Network::cidrToMask(c.mask), c.gw);
+}
+
+// The interface file as the stored settings would write it.
+QByteArray interfaceFileFromSettings()
+{
+    const QSettings s(settingsPath, QSettings::IniFormat);
+    const bool dhcp = s.value("NET_MODE").toString() == "dhcp";
+    return NetworkConfigurator::interfaceFileContent(dhcp ? "dhcp" : "static", !dhcp, s.value("NET_IP").toString(),
+                                                     s.value("NET_MASK").toString(), s.value("NET_ROUTE").toString());
+}
 
 } // namespace
 
@@ -173,6 +199,48 @@ private slots:
         QVERIFY(QFile::exists(Box::stickPath() + "/" + file));
         QVERIFY(!QFile::exists("/cfg/quorvant"));
         QCOMPARE(QSettings("/cfg/settings.cfg", QSettings::IniFormat).value("NAME").toString(), QString("Kept"));
+    }
+
+    // Killed at a random instant after a network change arrived, the box comes up with the
+    // configuration before the change or the new one, the same in the settings and the interface file.
+    void killDuringNetworkChangeLeavesOneConfiguration()
+    {
+        using TcpProtocol::msgNetworkConfiguration;
+        const msgNetworkConfiguration configurations[] = { { "192.168.77.2", "192.168.77.1", 24, false, "00000000", 0 },
+                                                           { "", "", 0, true, "00000000", 0 },
+                                                           { "192.168.77.2", "192.168.77.3", 25, false, "00000000", 0 } };
+        DeviceFiles::writeFile("/forcefsck", {});
+        DeviceFiles::writeFile("/cfg/.zr605_password.txt", QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex());
+        DeviceFiles::writeFile(settingsPath, "[General]\nNET_MODE=static\nNET_IP=192.168.77.2\nNET_MASK=255.255.255.0\n"
+                                             "NET_ROUTE=192.168.77.1\n");
+        DeviceFiles::writeFile("/cfg/eth0", interfaceFile(configurations[0]));
+        QRandomGenerator random(1206);
+        int newOnes = 0;
+        for (int round = 1; round <= 24; ++round) {
+            const QByteArray before = DeviceFiles::readFile("/cfg/eth0");
+            const QByteArray wanted = interfaceFile(configurations[round % 3]);
+            {
+                DaemonProcess daemon;
+                QTcpSocket client;
+                QVERIFY(daemon.start() && waitForTcpPort(client));
+                client.write(TcpProtocol::loginRequest(QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex()));
+                QVERIFY(client.waitForReadyRead(5000));
+                client.readAll();
+                client.write(TcpProtocol::networkConfigurationRequest(configurations[round % 3]));
+                QVERIFY(client.waitForBytesWritten(5000));
+                QThread::msleep(random.bounded(60));
+                daemon.kill();
+            }
+            DaemonProcess restarted;
+            QTcpSocket client;
+            QVERIFY(restarted.start() && waitForTcpPort(client));
+            restarted.stop();
+            const QByteArray now = DeviceFiles::readFile("/cfg/eth0");
+            QVERIFY2(now == before || now == wanted, now.constData());
+            QCOMPARE(interfaceFileFromSettings(), now);
+            newOnes += now == wanted;
+        }
+        qInfo("24 kills: %d left the new configuration, the others the one before", newOnes);
     }
 
     void cleanup()

@@ -3,6 +3,7 @@
 
 #include "link/tcpprotocol.h"
 #include "link/tcpserver.h"
+#include "system/networkconfigurator.h"
 #include "tests/support/ctlprocess.h"
 #include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
@@ -99,6 +100,12 @@ private slots:
         // Only the name: the tool sends the channel the box announces.
         QCOMPARE(ctl({"device", host, "--name", "Foyer"}, {"response"}), "response=7");
         QCOMPARE(ctl({"discover"}, {"name", "channel"}), "name=Foyer channel=9");
+        // Fifteen letters and "ł" show as the fifteen letters, which must not be sent back.
+        QCOMPARE(ctl({"device", host, "--name", "Foyer lefthands\u0142"}, {"response"}), "response=7");
+        QVERIFY(ctl({"device", host, "--channel", "8"}).startsWith("exit 2"));
+        QTest::qWait(200);
+        QCOMPARE(QSettings("/cfg/settings.cfg", QSettings::IniFormat).value("NAME").toString(), QString("Foyer lefthands\u0142"));
+        QCOMPARE(ctl({"device", host, "--name", "Foyer"}, {"response"}), "response=7");
         // A new password takes effect at once; the serial (ten digits: more than discovery holds) is stored.
         QCOMPARE(ctl({"password", host, "--new", password}), QString());
         QVERIFY(ctl({"network", host}).startsWith("exit 5"));
@@ -124,6 +131,20 @@ private slots:
 
     // A logged-in client that asks for a 2 MB file list again and again and never reads is dropped
     // before the replies fill the box's memory; the next client is served as usual.
+    // A prefix the box holds but refuses to take back is not sent with --dhcp, which would never
+    // be answered.
+    void dhcpDoesNotSendARefusedPrefix()
+    {
+        const QString badMask = "255.255.255.255.255";
+        DeviceFiles::writeSettings({{"NET_MODE", "static"}, {"NET_IP", host}, {"NET_MASK", badMask}, {"NET_ROUTE", "192.168.77.1"}});
+        DeviceFiles::writeFile("/cfg/eth0", NetworkConfigurator::interfaceFileContent("static", true, host, badMask, "192.168.77.1"));
+        QVERIFY(restartDaemon());
+        const QStringList login{host, "--password", password};
+        QCOMPARE(ctl(QStringList{"network"} + login, {"prefix"}), "prefix=40");
+        QCOMPARE(ctl(QStringList{"network"} + login + QStringList{"--dhcp"}, {"response"}), "response=3");
+        QCOMPARE(ctl(QStringList{"network"} + login, {"prefix", "dhcp"}), "prefix=0 dhcp=true");
+    }
+
     void clientThatNeverReadsIsDropped()
     {
         const QByteArray config = DeviceFiles::readFile(Box::stickPath() + "/config.ini");

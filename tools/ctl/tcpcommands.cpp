@@ -177,6 +177,13 @@ int TcpCommands::network(const QStringList &arguments)
         change.ip = current.ip;
         change.gw = current.gw;
         change.mask = current.mask;
+        // The box refuses a stored value it cannot take back (and then never answers), so such
+        // values are not kept.
+        if (change.mask > 32) {
+            command.output().note(QStringLiteral("the box holds a prefix of %1, which it refuses; 0 is sent instead")
+                                      .arg(change.mask));
+            change.mask = 0;
+        }
         if (!isAcceptableNetworkConfiguration(change.ip, change.gw, change.mask, true)) {
             change.ip.clear();
             change.gw.clear();
@@ -224,8 +231,9 @@ int TcpCommands::device(const QStringList &arguments)
                         QStringLiteral("cannot read the current channel and name of %1; give both").arg(command.positional(0)));
         if (!hasChannel)
             channel = record.channel;
-        // Discovery cuts the name to 16 bytes; sending back a cut name would shorten it for good.
-        if (!hasName && record.deviceName.toUtf8().size() >= DiscoveryRecord::NameSize)
+        // Discovery cuts the name to 16 bytes, at a character boundary: a shown name of 13 bytes or
+        // more may have lost up to three, and sending it back would shorten the name for good.
+        if (!hasName && record.deviceName.toUtf8().size() > DiscoveryRecord::NameSize - 4)
             return command.usageError(QStringLiteral("the box's name may be longer than discovery shows; give --name too"));
         if (!hasName)
             name = record.deviceName.toUtf8();
