@@ -39,6 +39,19 @@ bool waitForTcpPort(QTcpSocket &client)
     }, 30000);
 }
 
+// True once the daemon answered a login, which it does only after all its start-up steps.
+bool logIn(QTcpSocket &client)
+{
+    return QTest::qWaitFor([&] {
+        client.abort();
+        client.connectToHost(QStringLiteral("192.168.77.2"), TcpProtocol::port);
+        if (!client.waitForConnected(100))
+            return false;
+        client.write(TcpProtocol::loginRequest(QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex()));
+        return client.waitForReadyRead(1000) && !client.readAll().isEmpty();
+    }, 30000);
+}
+
 QByteArray interfaceFile(const TcpProtocol::msgNetworkConfiguration &c)
 {
     const QString mode = c.dhcp ? "dhcp" : "static";
@@ -222,10 +235,7 @@ private slots:
             {
                 DaemonProcess daemon;
                 QTcpSocket client;
-                QVERIFY(daemon.start() && waitForTcpPort(client));
-                client.write(TcpProtocol::loginRequest(QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex()));
-                QVERIFY(client.waitForReadyRead(5000));
-                client.readAll();
+                QVERIFY(daemon.start() && logIn(client));
                 client.write(TcpProtocol::networkConfigurationRequest(configurations[round % 3]));
                 QVERIFY(client.waitForBytesWritten(5000));
                 QThread::msleep(random.bounded(60));
@@ -233,7 +243,7 @@ private slots:
             }
             DaemonProcess restarted;
             QTcpSocket client;
-            QVERIFY(restarted.start() && waitForTcpPort(client));
+            QVERIFY(restarted.start() && logIn(client));
             restarted.stop();
             const QByteArray now = DeviceFiles::readFile("/cfg/eth0");
             QVERIFY2(now == before || now == wanted, now.constData());
