@@ -8,6 +8,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <functional>
+
 #include "player/jsonstreamsplitter.h"
 
 class MediaCentreStandIn : public QObject
