@@ -15,6 +15,8 @@ private slots:
 };
 
 namespace {
+// Long enough that a picture opened over the audio shows before the audio ends, even on a busy machine.
+constexpr int mediaSeconds = 2;
 // Each step: a request, then the notice that completes it (waited for; what follows within a short
 // settle time belongs to the step too).
 const QStringList script{
@@ -75,12 +77,12 @@ QStringList run(quint16 port)
 void TestMediaCentreTwin::standInSendsWhatTheMediaCentreSends()
 {
     QString why;
-    QVERIFY2(RealMediaCentre::writeMedia(1, &why), qPrintable(why));
+    QVERIFY2(RealMediaCentre::writeMedia(mediaSeconds, &why), qPrintable(why));
     QStringList standIn;
     {
         FakeMediaCentre centre;
         centre.setSimulatePlayback(true);
-        centre.setAutoEndMs(1000);
+        centre.setAutoEndMs(mediaSeconds * 1000);
         QVERIFY(centre.listen(9998));
         standIn = run(9998);
     }

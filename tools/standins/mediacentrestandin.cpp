@@ -147,21 +147,30 @@ void MediaCentreStandIn::startMedia(const QString &file, Player player)
     m_media = player;
     m_mediaFile = file;
     m_mediaPaused = false;
-    const int item = ++m_mediaItem;
+    m_mediaLeftMs = m_autoEndMs;
     push(onPlay(player));
     emit itemStarted(file, player);
-    if (m_autoEndMs > 0)
-        later(m_autoEndMs, [this, item] { endMedia(item); });
+    runMedia();
 }
 
-void MediaCentreStandIn::endMedia(int item)
+void MediaCentreStandIn::runMedia()
 {
-    if (m_media == NoPlayer || item != m_mediaItem)
-        return;
-    // A paused item does not reach its end; it ends the full time after the resume instead.
-    if (m_mediaPaused)
+    // Each stretch of playing has its own end; a pause or a stop leaves the earlier one stale.
+    const int run = ++m_mediaRun;
+    m_mediaClock.start();
+    if (m_autoEndMs > 0)
+        later(int(m_mediaLeftMs), [this, run] {
+            if (run == m_mediaRun)
+                endMedia();
+        });
+}
+
+void MediaCentreStandIn::endMedia()
+{
+    if (m_media == NoPlayer)
         return;
     m_media = NoPlayer;
+    ++m_mediaRun;
     push(onStop(true));
     emit itemEnded(m_mediaFile, true);
 }
@@ -171,7 +180,7 @@ void MediaCentreStandIn::stopMedia()
     if (m_media == NoPlayer)
         return;
     m_media = NoPlayer;
-    ++m_mediaItem;
+    ++m_mediaRun;
     push(onStop(false));
     emit itemEnded(m_mediaFile, false);
 }
@@ -202,8 +211,12 @@ QJsonValue MediaCentreStandIn::playPause(int playerId, bool play)
         return QJsonObject{{"speed", play ? 1 : 0}};
     m_mediaPaused = !play;
     push(playerNotice(play ? "Player.OnResume" : "Player.OnPause", playerId, play ? 1 : 0));
-    if (play && m_autoEndMs > 0)
-        later(m_autoEndMs, [this, item = m_mediaItem] { endMedia(item); });
+    if (play) {
+        runMedia();
+    } else {
+        m_mediaLeftMs = qMax<qint64>(0, m_mediaLeftMs - m_mediaClock.elapsed());
+        ++m_mediaRun;
+    }
     return QJsonObject{{"speed", play ? 1 : 0}};
 }
 

@@ -3,6 +3,7 @@
 // roughly at its pace. The test fake and the demo's stand-in television are both built on it.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QTcpServer>
@@ -49,7 +50,7 @@ public:
     void setSimulatePlayback(bool on) { m_simulate = on; }
     void setAutoEndMs(int ms) { m_autoEndMs = ms; }
     // Ends the audio or video item now, as if it had played to its end.
-    void endCurrentItem() { endMedia(m_mediaItem); }
+    void endCurrentItem() { endMedia(); }
     static Player playerFor(const QString &file);
 
 signals:
@@ -70,7 +71,8 @@ private:
     QJsonValue stop(int playerId);
     QJsonValue playPause(int playerId, bool play);
     void startMedia(const QString &file, Player player);
-    void endMedia(int item);
+    void runMedia();
+    void endMedia();
     void stopMedia();
     void stopPicture();
     void later(int ms, std::function<void()> action);
@@ -84,8 +86,10 @@ private:
     // Audio or video: at most one at a time; a picture shows beside it.
     Player m_media = NoPlayer;
     QString m_mediaFile;
-    int m_mediaItem = 0; // counts the items started: tells a stale end timer from the current item's
+    int m_mediaRun = 0; // counts the stretches of playing: tells a stale end timer from the current one
     bool m_mediaPaused = false;
+    qint64 m_mediaLeftMs = 0; // of the item's time, when it plays on
+    QElapsedTimer m_mediaClock; // since the item last started or resumed
     QString m_pictureFile;
     bool m_pictureShown = false; // a slideshow ran since start: the next one first reports its end
 };
