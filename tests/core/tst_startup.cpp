@@ -30,22 +30,18 @@ namespace {
 const QString settingsPath = QStringLiteral("/cfg/settings.cfg");
 const QString staleLog = QStringLiteral("/tmp/.__zr605_log__.log");
 
-bool waitForTcpPort(QTcpSocket &client)
+bool connectOnce(QTcpSocket &client)
 {
-    return QTest::qWaitFor([&] {
-        client.abort();
-        client.connectToHost(QStringLiteral("192.168.77.2"), TcpProtocol::port);
-        return client.waitForConnected(100);
-    }, 30000);
+    client.abort();
+    client.connectToHost(QStringLiteral("192.168.77.2"), TcpProtocol::port);
+    return client.waitForConnected(100);
 }
 
 // True once the daemon answered a login, which it does only after all its start-up steps.
 bool logIn(QTcpSocket &client)
 {
     return QTest::qWaitFor([&] {
-        client.abort();
-        client.connectToHost(QStringLiteral("192.168.77.2"), TcpProtocol::port);
-        if (!client.waitForConnected(100))
+        if (!connectOnce(client))
             return false;
         client.write(TcpProtocol::loginRequest(QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex()));
         return client.waitForReadyRead(1000) && !client.readAll().isEmpty();
@@ -133,11 +129,7 @@ private slots:
         DaemonProcess daemon;
         QVERIFY(daemon.start());
         QTcpSocket client;
-        QVERIFY(QTest::qWaitFor([&] {
-            client.abort();
-            client.connectToHost(QStringLiteral("192.168.77.2"), TcpProtocol::port);
-            return client.waitForConnected(100);
-        }, 30000));
+        QVERIFY(QTest::qWaitFor([&] { return connectOnce(client); }, 30000));
         const qint64 portOpenMs = clock.elapsed();
 
         std::unique_ptr<QUdpSocket> tool(Box::peerUdpSocket(0));

@@ -237,15 +237,6 @@ private slots:
         QCOMPARE(DeviceFiles::readFile("/tmp/victim"), QByteArray("precious"));
     }
 
-    void reboot()
-    {
-        QCOMPARE(ask(plainRequest(CmdRebootWithAck), 10), response(RespRebootAccepted));
-        QCOMPARE(Box::commandLog(), QStringList()); // run 100 ms after the reply
-        QTRY_COMPARE(Box::commandLog(), QStringList{ "reboot -f" });
-        QCOMPARE(ask(plainRequest(CmdRebootWithoutAck), 0), QByteArray());
-        QTRY_COMPARE(Box::commandLog(), QStringList({ "reboot -f", "reboot -f" }));
-    }
-
     void manyShortConnectionsLeakNothing()
     {
         m_client.reset();
