@@ -44,6 +44,10 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(myMessageOutput);
     qDebug() << "Message handler installed";
 
+    // Qt's own poll loop rather than glib's, for both threads (the worker's is made when it starts):
+    // a board command crosses two loops, and glib's wakes itself up again for every socket
+    // notifier a write turns on and off. Qt reads this before it makes either loop.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationVersion(QString::fromLatin1(applicationVersion));
 

@@ -2,9 +2,14 @@
 
 #include "link/dmxorder.h"
 
-#include <QDebug>
+#include <QLoggingCategory>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+
+// Every board frame passes several log lines, and formatting one costs more than the rest of the
+// frame's handling; the daemon's message handler drops them all, so they are only built when this
+// category is switched on (QLoggingCategory::setFilterRules("quorvant.dmx.debug=true")).
+Q_LOGGING_CATEGORY(dmxLog, "quorvant.dmx", QtInfoMsg)
 
 namespace {
 const QString Pi3Device = QStringLiteral("/dev/ttyS0");
@@ -29,11 +34,11 @@ QString DmxSerialPort::findDevice()
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         locations << info.systemLocation();
     if (locations.contains(Pi3Device)) {
-        qDebug() << "dmx: RPI3";
+        qCDebug(dmxLog) << "dmx: RPI3";
         return Pi3Device;
     }
     if (locations.contains(Pi2Device)) {
-        qDebug() << "dmx: RPI2";
+        qCDebug(dmxLog) << "dmx: RPI2";
         return Pi2Device;
     }
     return QString();
@@ -46,16 +51,16 @@ bool DmxSerialPort::open()
         return false;
     }
     if (m_serialPort->isOpen()) {
-        qDebug() << "dmx: serial port already opened!";
+        qCDebug(dmxLog) << "dmx: serial port already opened!";
         return true;
     }
     if (!m_serialPort->open(QIODevice::ReadWrite)) {
-        qDebug() << "dmx: cannot open serial port:" << m_serialPort->portName()
-                 << m_serialPort->errorString();
+        qCDebug(dmxLog) << "dmx: cannot open serial port:" << m_serialPort->portName()
+                        << m_serialPort->errorString();
         emit communicationInitialized(false);
         return false;
     }
-    qDebug() << "dmx: serial port opened";
+    qCDebug(dmxLog) << "dmx: serial port opened";
     m_serialPort->clear(QSerialPort::Input);
     m_serialPort->readAll();
     configureLine();
@@ -78,7 +83,7 @@ void DmxSerialPort::send(const QByteArray &data)
         return;
     const qint64 written = m_serialPort->write(data);
     m_serialPort->flush();
-    qDebug() << "dmx: send" << written << "bytes";
+    qCDebug(dmxLog) << "dmx: send" << written << "bytes";
 }
 
 bool DmxSerialPort::enabled() const
@@ -118,7 +123,7 @@ void DmxSerialPort::parseFrame(const QByteArray &frame)
     const DmxOrder order = DmxOrder::fromBytes(frame);
     if (!order.hasFrameMarks())
         return;
-    qDebug() << "dmx: read command" << int(order.command());
+    qCDebug(dmxLog) << "dmx: read command" << int(order.command());
     if (order.command() < CMD_STOP || order.command() > CMD_DMX_ADDR)
         return;
     if (dispatch(order.command(), order.argument()))
@@ -130,53 +135,53 @@ bool DmxSerialPort::dispatch(uint8_t command, uint16_t value)
 {
     switch (command) {
     case CMD_STOP:
-        qDebug() << "dmx: stop";
+        qCDebug(dmxLog) << "dmx: stop";
         emit stop();
         break;
     case CMD_PLAY:
-        qDebug() << "dmx: play";
+        qCDebug(dmxLog) << "dmx: play";
         emit play();
         break;
     case CMD_PAUSE:
-        qDebug() << "dmx: pause";
+        qCDebug(dmxLog) << "dmx: pause";
         emit pause();
         break;
     case CMD_MOVIE_NBR:
-        qDebug() << "dmx: set track:" << value;
+        qCDebug(dmxLog) << "dmx: set track:" << value;
         emit setTrack(value);
         break;
     case CMD_MODE:
-        qDebug() << "dmx: set mode:" << value;
+        qCDebug(dmxLog) << "dmx: set mode:" << value;
         emit setMode(value);
         break;
     case CMD_VOLUME_LEFT:
-        qDebug() << "dmx: set volume (L):" << value;
+        qCDebug(dmxLog) << "dmx: set volume (L):" << value;
         emit setLeftVolume(value);
         break;
     case CMD_VOLUME_RIGHT:
-        qDebug() << "dmx: set volume (R):" << value;
+        qCDebug(dmxLog) << "dmx: set volume (R):" << value;
         emit setRightVolume(value);
         break;
     case CMD_BASS_LEVEL:
-        qDebug() << "dmx: set bass:" << value;
+        qCDebug(dmxLog) << "dmx: set bass:" << value;
         emit setBass(value);
         break;
     case CMD_TREBLE_LEVEL:
-        qDebug() << "dmx: set treble:" << value;
+        qCDebug(dmxLog) << "dmx: set treble:" << value;
         emit setTreble(value);
         break;
     case CMD_NO_SIGNAL:
-        qDebug() << "dmx: signal:" << (value != 0);
+        qCDebug(dmxLog) << "dmx: signal:" << (value != 0);
         emit setDmxSignal(value == 1);
         break;
     case CMD_SERIAL:
-        qDebug() << "dmx: serial";
+        qCDebug(dmxLog) << "dmx: serial";
         break;
     case CMD_RESET:
-        qDebug() << "dmx: reset";
+        qCDebug(dmxLog) << "dmx: reset";
         break;
     case CMD_DMX_ADDR:
-        qDebug() << "dmx: address set";
+        qCDebug(dmxLog) << "dmx: address set";
         m_channelSet = true;
         return false;
     }

@@ -166,6 +166,8 @@ bool PlayerManager::send(const QString &cmd)
         return false;
     sending = true;
     socket->write(cmd.toUtf8());
+    // Hands the bytes to the kernel now; the wait below only has work when the socket was full.
+    socket->flush();
     socket->waitForBytesWritten(writeWaitMs);
     sending = false;
     return true;
