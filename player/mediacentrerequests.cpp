@@ -51,6 +51,11 @@ QString MediaCentreRequests::open(const QString &path)
     return QString::fromLatin1(openTemplate).arg(escaped(path));
 }
 
+bool MediaCentreRequests::isOpenRefusal(const QJsonObject &reply)
+{
+    return reply.contains(QStringLiteral("error")) && reply.value(QStringLiteral("id")) == QJsonValue(QStringLiteral("1"));
+}
+
 QString MediaCentreRequests::escaped(const QString &text)
 {
     QString out;

@@ -1,6 +1,7 @@
 #ifndef MEDIACENTREREQUESTS_H
 #define MEDIACENTREREQUESTS_H
 
+#include <QJsonObject>
 #include <QString>
 
 // The JSON-RPC requests the player sends to the media centre, byte for byte as the
@@ -16,6 +17,9 @@ public:
     static QString resume(int playerId);
     static QString stop(int playerId);
     static QString open(const QString &path);
+    // An error reply to open(): only that request carries the id as a string, and the media centre
+    // answers with the id as it was sent.
+    static bool isOpenRefusal(const QJsonObject &reply);
 
     // The contents of a JSON string literal for text, without the surrounding quotes.
     static QString escaped(const QString &text);

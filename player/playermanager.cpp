@@ -203,8 +203,11 @@ void PlayerManager::recognizeAnswer(QByteArray data)
 {
     const QJsonObject message = QJsonDocument::fromJson(data).object();
     const QJsonValue method = message.value(QStringLiteral("method"));
-    if (!method.isString())
+    if (!method.isString()) {
+        if (openPending && MediaCentreRequests::isOpenRefusal(message))
+            onOpenRefused();
         return;
+    }
     const QJsonValue eventData = message.value(QStringLiteral("params"))[QStringLiteral("data")];
     if (method.toString() == QLatin1String("Player.OnStop")) {
         // A picture ends by the image timer alone: the media centre also reports the end of an
@@ -224,6 +227,18 @@ void PlayerManager::recognizeAnswer(QByteArray data)
         if (playerId == picturePlayerId && playMode != LoopSingle)
             imageTimer->start(imageInterval);
     }
+}
+
+// The media centre refuses to open a file that vanished from the stick after the playlist was read:
+// no item plays and no end will come, so the entry is passed over like a placeholder instead of
+// leaving the list stalled there for good.
+void PlayerManager::onOpenRefused()
+{
+    openPending = false;
+    stopOnPlay = false;
+    qDebug() << "media centre refused to open" << trackList.value(currentTrack);
+    if (playState == Playing)
+        endEntryAfter(emptySkipMs);
 }
 
 // ---- notices and monitor ----------------------------------------------------

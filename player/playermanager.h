@@ -77,6 +77,7 @@ private:
     bool indexValid() const;
     void startEntry(int skipDelayMs);
     void openEntry();
+    void onOpenRefused();
     void stopPlayer();
     void endEntryAfter(int ms);
     void advanceAfterTrackEnd();

@@ -8,6 +8,7 @@ private slots:
     void transport() { PlayerRig::runScenario(); }
     void trackEndsAndPictures_data();
     void trackEndsAndPictures() { PlayerRig::runScenario(); }
+    void loopPlaylistRunsWholeRoundsAgainstTheStandIn();
 };
 
 namespace {
@@ -72,6 +73,30 @@ void TestPlayback::trackEndsAndPictures_data()
     row("picture, playlist: moves on 100 ms after it", pictures, "imageinterval=1", "setMode 2;" + picture + "expect stop:2, stop:2, open:b.mp4; took 1000 1800");
     row("picture paused: stays, restarts on play", pictures, "imageinterval=1", picture + "pause; wait 1500; none; play; expect stop:2, open:p.png");
     row("picture: a track change stops its timer", pictures, "imageinterval=1", picture + "setTrack 1; expect stop:2, open:b.mp4; wait 700; none");
+}
+
+// The stand-in answers as the real media centre does (stray picture stops, refusals): every entry
+// plays whole, round after round, and a file removed after the playlist was read is passed over.
+void TestPlayback::loopPlaylistRunsWholeRoundsAgainstTheStandIn()
+{
+    const QStringList round{"clip.mp4", "picture.png", "gone.mp4", "tone.mp3"};
+    PlayerRig::writeStick(round, "imageinterval=1");
+    PlayerRig rig;
+    rig.centre.setSimulatePlayback(true);
+    rig.centre.setAutoEndMs(300);
+    QVERIFY(rig.start());
+    QVERIFY(QFile::remove(Box::stickPath() + "/gone.mp4"));
+    rig.run("setMode 3; play");
+    QTRY_VERIFY_WITH_TIMEOUT(rig.centre.requests("Player.Open").size() >= 9, 20000);
+    const auto opens = rig.centre.requests("Player.Open");
+    QStringList played;
+    for (int i = 0; i < 9; ++i) {
+        const QString file = opens[i].params().value("item")["file"].toString().section('/', -1);
+        const qint64 shown = i < 8 ? opens[i + 1].atMs() - opens[i].atMs() : 1000;
+        const qint64 whole = file == "picture.png" ? 950 : file == "gone.mp4" ? 0 : 290;
+        played << file + (shown >= whole ? "" : QString(" for only %1 ms").arg(shown));
+    }
+    QCOMPARE(played, round + round + QStringList{"clip.mp4"});
 }
 
 QUORVANT_TEST_MAIN(TestPlayback)
