@@ -22,6 +22,13 @@ void removeStaleLogFile()
         QFile::remove(QString::fromLatin1(logFilePath));
 }
 
+// A process killed while the settings class writes leaves its lock file behind, at worst still
+// empty; the first settings write then waits 30 s for it to age. Only this process writes the file.
+void removeStaleSettingsLock()
+{
+    QFile::remove(QString::fromLatin1(SystemManager::settingsFilePath) + QLatin1String(".lock"));
+}
+
 // The first start after imaging forces a file-system check at the next boot.
 void requestFileSystemCheck(SystemManager *systemManager)
 {
@@ -38,6 +45,7 @@ void requestFileSystemCheck(SystemManager *systemManager)
 int main(int argc, char *argv[])
 {
     removeStaleLogFile();
+    removeStaleSettingsLock();
 
     qDebug() << "Start application";
     qDebug() << "Install message handler";

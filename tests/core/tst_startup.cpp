@@ -219,6 +219,8 @@ private slots:
         DeviceFiles::writeFile(settingsPath, "[General]\nNET_MODE=static\nNET_IP=192.168.77.2\nNET_MASK=255.255.255.0\n"
                                              "NET_ROUTE=192.168.77.1\n");
         DeviceFiles::writeFile("/cfg/eth0", interfaceFile(configurations[0]));
+        // What a kill in the middle of a settings write can leave: an empty lock file.
+        DeviceFiles::writeFile("/cfg/settings.cfg.lock", {});
         QRandomGenerator random(1206);
         int newOnes = 0;
         for (int round = 1; round <= 24; ++round) {
