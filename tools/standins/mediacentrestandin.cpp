@@ -142,7 +142,7 @@ void MediaCentreStandIn::startMedia(const QString &file, Player player)
         // Audio taking over from video is first reported as a resume of the audio player.
         if (m_media == Video && player == Audio)
             push(playerNotice("Player.OnResume", player, 1));
-        stopMedia();
+        finishMedia(false);
     }
     m_media = player;
     m_mediaFile = file;
@@ -161,28 +161,19 @@ void MediaCentreStandIn::runMedia()
     if (m_autoEndMs > 0)
         later(int(m_mediaLeftMs), [this, run] {
             if (run == m_mediaRun)
-                endMedia();
+                finishMedia(true);
         });
 }
 
-void MediaCentreStandIn::endMedia()
+// Audio or video leaves the screen: by reaching its end, or stopped (end:false).
+void MediaCentreStandIn::finishMedia(bool ended)
 {
     if (m_media == NoPlayer)
         return;
     m_media = NoPlayer;
     ++m_mediaRun;
-    push(onStop(true));
-    emit itemEnded(m_mediaFile, true);
-}
-
-void MediaCentreStandIn::stopMedia()
-{
-    if (m_media == NoPlayer)
-        return;
-    m_media = NoPlayer;
-    ++m_mediaRun;
-    push(onStop(false));
-    emit itemEnded(m_mediaFile, false);
+    push(onStop(ended));
+    emit itemEnded(m_mediaFile, ended);
 }
 
 void MediaCentreStandIn::stopPicture()
@@ -199,7 +190,7 @@ QJsonValue MediaCentreStandIn::stop(int playerId)
     if (playerId == Picture && !m_pictureFile.isEmpty())
         later(stopToNoticeMs, [this] { stopPicture(); });
     else if (playerId == m_media)
-        later(stopToNoticeMs, [this] { stopMedia(); });
+        later(stopToNoticeMs, [this] { finishMedia(false); });
     return "OK";
 }
 

@@ -50,7 +50,7 @@ public:
     void setSimulatePlayback(bool on) { m_simulate = on; }
     void setAutoEndMs(int ms) { m_autoEndMs = ms; }
     // Ends the audio or video item now, as if it had played to its end.
-    void endCurrentItem() { endMedia(); }
+    void endCurrentItem() { finishMedia(true); }
     static Player playerFor(const QString &file);
 
 signals:
@@ -72,8 +72,7 @@ private:
     QJsonValue playPause(int playerId, bool play);
     void startMedia(const QString &file, Player player);
     void runMedia();
-    void endMedia();
-    void stopMedia();
+    void finishMedia(bool ended);
     void stopPicture();
     void later(int ms, std::function<void()> action);
 
