@@ -7,13 +7,6 @@
 
 #include <QtTest>
 
-class TestMediaCentreTwin : public QObject
-{
-    Q_OBJECT
-private slots:
-    void standInSendsWhatTheMediaCentreSends();
-};
-
 namespace {
 // Long enough that a picture opened over the audio shows before the audio ends, even on a busy machine.
 constexpr int mediaSeconds = 2;
@@ -74,26 +67,31 @@ QStringList run(quint16 port)
 }
 }
 
-void TestMediaCentreTwin::standInSendsWhatTheMediaCentreSends()
+class TestMediaCentreTwin : public QObject
 {
-    QString why;
-    QVERIFY2(RealMediaCentre::writeMedia(mediaSeconds, &why), qPrintable(why));
-    QStringList standIn;
+    Q_OBJECT
+private slots:
+    void standInSendsWhatTheMediaCentreSends()
     {
-        FakeMediaCentre centre;
-        centre.setSimulatePlayback(true);
-        centre.setAutoEndMs(mediaSeconds * 1000);
-        QVERIFY(centre.listen(9998));
-        standIn = run(9998);
+        QString why;
+        QVERIFY2(RealMediaCentre::writeMedia(mediaSeconds, &why), qPrintable(why));
+        QStringList standIn;
+        {
+            FakeMediaCentre centre;
+            centre.setSimulatePlayback(true);
+            centre.setAutoEndMs(mediaSeconds * 1000);
+            QVERIFY(centre.listen(9998));
+            standIn = run(9998);
+        }
+        RealMediaCentre kodi;
+        if (!kodi.start(&why))
+            QSKIP(qPrintable(why));
+        const QStringList real = run(9999);
+        qInfo().noquote() << "media centre:\n " << real.join("\n  ");
+        for (int i = 0; i < real.size(); ++i)
+            QVERIFY2(standIn.value(i) == real.at(i), qPrintable(QString("stand-in %1\n   media centre %2").arg(standIn.value(i), real.at(i))));
     }
-    RealMediaCentre kodi;
-    if (!kodi.start(&why))
-        QSKIP(qPrintable(why));
-    const QStringList real = run(9999);
-    qInfo().noquote() << "media centre:\n " << real.join("\n  ");
-    for (int i = 0; i < real.size(); ++i)
-        QVERIFY2(standIn.value(i) == real.at(i), qPrintable(QString("stand-in %1\n   media centre %2").arg(standIn.value(i), real.at(i))));
-}
+};
 
 QUORVANT_TEST_MAIN(TestMediaCentreTwin)
 #include "tst_mediacentretwin.moc"

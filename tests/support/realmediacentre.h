@@ -42,7 +42,6 @@ public:
     void write(const QString &request) { m_socket.write(request.toUtf8()); }
     QList<Event> events() const { return m_events; }
     QStringList texts(int from = 0) const;
-    qint64 elapsedMs() const { return m_clock.elapsed(); }
     // Waits until `text` arrives at index `from` or later; true when it did.
     bool waitFor(const QString &text, int from, int timeoutMs);
 
