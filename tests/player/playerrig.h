@@ -89,30 +89,17 @@ public:
     }
 
 private:
-    // One line per request: "stop:1", "open:a.mp4", "note:Title|Text"; notices that come by
-    // themselves (start sequence, update check) and sync markers are left out.
-    static QString line(const FakeMediaCentre::Request &r)
-    {
-        static const QStringList quietTitles{"sync", "Version", "Wersja", "No dmx track", "Update", "Aktualizacja"};
-        const QJsonObject p = r.params();
-        const QString m = r.method(), id = QString::number(p["playerid"].toInt());
-        return m == "Player.Stop" ? "stop:" + id
-            : m == "Player.Open" ? "open:" + p["item"]["file"].toString().remove(Box::stickPath() + "/")
-            : m == "Player.PlayPause" ? (p["play"].toBool() ? "resume:" : "pause:") + id
-            : m == "Application.SetVolume" ? "volume:" + QString::number(p["volume"].toInt())
-            : m != "GUI.ShowNotification" ? "other:" + m
-            : quietTitles.contains(p["title"].toString()) ? QString()
-            : "note:" + p["title"].toString() + "|" + p["message"].toString();
-    }
-
-    // The lines not yet matched by "expect"; seenAtMs gets the arrival of every line.
+    // The lines of FakeMediaCentre::line() not yet matched by "expect", without the notices that
+    // come by themselves (start sequence, update check) and the sync markers; seenAtMs gets the
+    // arrival of every line.
     QStringList unconsumed()
     {
+        static const QRegularExpression quiet("^note:(sync|Version|Wersja|No dmx track|Update|Aktualizacja)\\|");
         QStringList lines;
         seenAtMs.clear();
         for (const auto &r : centre.requests())
-            if (!line(r).isEmpty()) {
-                lines << line(r);
+            if (!FakeMediaCentre::line(r).contains(quiet)) {
+                lines << FakeMediaCentre::line(r);
                 seenAtMs << r.atMs();
             }
         return lines.mid(consumed);

@@ -17,9 +17,12 @@ public:
 
     QList<Request> requests() const { return m_requests; }
     // Only the requests whose "method" equals `method`.
-    QList<Request> requests(const QString &method) const { return matching(method, true); }
-    // The requests other than notifications: what playback control sent.
-    QList<Request> transportRequests() const { return matching(QStringLiteral("GUI.ShowNotification"), false); }
+    QList<Request> requests(const QString &method) const;
+    // One request as a short line: "stop:1", "open:a.mp4" (a file on the stick by its name),
+    // "pause:1", "resume:1", "volume:50", "note:Title|Text", "other:Method".
+    static QString line(const Request &request);
+    // Every request so far as a line, in order.
+    QStringList lines() const;
     void clearRequests() { m_requests.clear(); }
     qint64 elapsedNs() const { return m_clock.nsecsElapsed(); }
     qint64 elapsedMs() const { return m_clock.elapsed(); }
@@ -28,8 +31,6 @@ protected:
     void received(const Request &request) override;
 
 private:
-    QList<Request> matching(const QString &method, bool equal) const;
-
     QList<Request> m_requests;
     QElapsedTimer m_clock;
 };
