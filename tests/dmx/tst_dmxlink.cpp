@@ -14,141 +14,121 @@
 using Bytes = QList<QByteArray>;
 
 static const QByteArray resetFrame = QByteArray::fromHex("FF 0C 0000 FE");
-static const QString openA = QStringLiteral("Open /media/ZR605/a.mp4");
-static const QString openC = QStringLiteral("Open /media/ZR605/c.png");
 static QByteArray frame(uint8_t command, uint16_t value = 0) { return DmxOrder(command, value).toBytes(); }
 
 class TestDmxLink : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
-    void cleanup();
-    void linkComesUpOnceAndCarriesBoardCommands();
-    void boardThatReportedItsAddressGetsNoChannelFrame();
-    void noSerialDevice();
+    void init()
+    {
+        // Without the marker the daemon would first ask for a file-system check and a reboot.
+        DeviceFiles::writeFile(QStringLiteral("/forcefsck"), QByteArray());
+        m_centre = new FakeMediaCentre(this);
+        QVERIFY(m_centre->listen());
+        m_board = new BoardPort(this);
+        QVERIFY2(m_board->open(), qPrintable(m_board->errorString()));
+    }
+
+    void cleanup()
+    {
+        m_daemon.stop();
+        delete m_board;
+        delete m_centre;
+    }
+
+    void linkComesUpOnceAndCarriesBoardCommands()
+    {
+        QObject context;
+        QList<qint64> at; // the media centre accepting the link, then each frame to the board
+        connect(m_centre, &FakeMediaCentre::clientConnected, &context, [&] { at << m_centre->elapsedMs(); });
+        connect(m_board, &BoardPort::frameReceived, &context, [&] { at << m_centre->elapsedMs(); });
+        startDaemon();
+        QTRY_COMPARE_WITH_TIMEOUT(m_board->frames(), (Bytes{resetFrame, frame(CMD_DMX_ADDR, 199)}), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(sent(), QStringList{"note:Channel|Set channel to 200"}, 5000);
+        for (const FakeMediaCentre::Request &notice : m_centre->requests("GUI.ShowNotification"))
+            QVERIFY(notice.params()["title"] != "Channel" || notice.params()["displaytime"] == 3000);
+        QCOMPARE(at.size(), 3);
+        // Lower bounds count from the acceptance, so a late relayed reset frame cannot shorten the
+        // channel frame's delay; their margins only cover the test seeing the acceptance a little late.
+        QVERIFY2(at[1] - at[0] >= 1900 && at[1] - at[0] < 7000, qPrintable(QString::number(at[1] - at[0])));
+        QVERIFY2(at[2] - at[0] >= 4900 && at[2] - at[1] < 8000, qPrintable(QString::number(at[2] - at[0])));
+        QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/background")), QByteArray("media"));
+
+        // A second media-centre connection repeats neither the reset nor the channel frame.
+        m_board->clear();
+        m_centre->clearRequests();
+        m_centre->dropClients();
+        QTRY_COMPARE_WITH_TIMEOUT(m_centre->connectionsAccepted(), 2, 10000);
+        QTest::qWait(6500); // past a second reset (2000 ms) and channel frame (3000 ms later)
+        QCOMPARE(m_board->framesBeforeEcho(), Bytes());
+        QCOMPARE(sent(), QStringList());
+
+        // Every frame is echoed, and the player gets each command across the hub: bursts coalesced.
+        struct Step { Bytes frames; bool trackEnds; QStringList expected; };
+        const Step steps[] = {
+            {{frame(CMD_PLAY)}, false, {"stop:0", "open:a.mp4"}},
+            {{frame(CMD_MODE, 1)}, true, {"stop:1", "open:a.mp4"}}, // loop single replays the entry at its end
+            {{frame(CMD_MOVIE_NBR, 1), frame(CMD_MOVIE_NBR, 2)}, false, {"stop:1", "open:c.png"}},
+            {{frame(CMD_VOLUME_LEFT, 10), frame(CMD_VOLUME_LEFT, 63)}, false, {"volume:100"}},
+            // Reported twice, run once: stand-by volume (nodmxvolume) at once, entry (nodmxtrack) a second later.
+            {{frame(CMD_NO_SIGNAL), frame(CMD_NO_SIGNAL)}, false, {"stop:1", "volume:20", "stop:1", "open:c.png"}},
+        };
+        for (const Step &step : steps) {
+            m_centre->clearRequests();
+            m_board->clear();
+            for (const QByteArray &bytes : step.frames)
+                m_board->send(bytes);
+            QCOMPARE(m_board->framesBeforeEcho(), step.frames);
+            if (step.trackEnds)
+                m_centre->push(FakeMediaCentre::onPlay(1) + FakeMediaCentre::onStop(true));
+            QTRY_COMPARE_WITH_TIMEOUT(sent(), step.expected, 5000);
+            QTest::qWait(700); // nothing more follows the coalesced request
+            QCOMPARE(sent(), step.expected);
+        }
+    }
+
+    void boardThatReportedItsAddressGetsNoChannelFrame()
+    {
+        startDaemon();
+        QVERIFY(m_board->waitForFrames(1, 10000));
+        m_board->send(frame(CMD_DMX_ADDR, 199));
+        QTest::qWait(4500); // past the channel frame's time, 3000 ms after the reset
+        QCOMPARE(m_board->framesBeforeEcho(), Bytes{resetFrame});
+        QCOMPARE(sent(), QStringList());
+    }
+
+    // An empty /sys/class/tty is a box without any serial port.
+    void noSerialDevice()
+    {
+        QCOMPARE(QProcess::execute(Box::realProgram("mount"), {"-t", "tmpfs", "notty", "/sys/class/tty"}), 0);
+        startDaemon();
+        QTest::qWait(6500); // past the reset and channel frames' time
+        QProcess::execute("umount", {"/sys/class/tty"});
+        QCOMPARE(m_board->frames(), Bytes());
+        QCOMPARE(sent(), QStringList());
+        QVERIFY(m_daemon.isRunning());
+    }
 
 private:
-    void startDaemon();
-    QStringList sent() const;
+    void startDaemon()
+    {
+        for (const char *name : {"a.mp4", "b.mp3", "c.png", "SKINDEFAULT.jpg"})
+            DeviceFiles::writeStickFile(QString::fromLatin1(name), "media");
+        DeviceFiles::writeFile(QStringLiteral("/cfg/background"), "old background, longer than the new one");
+        DeviceFiles::writeStickConfig("channel=200\nnodmxaction=0\nnodmxtrack=3\nnodmxvolume=20\n"
+                                      "[playlist]\nsize=3\n1\\track=a.mp4\n2\\track=b.mp3\n3\\track=c.png\n");
+        QVERIFY(m_daemon.start());
+        QTRY_COMPARE_WITH_TIMEOUT(m_centre->connectionsAccepted(), 1, 10000);
+    }
+
+    // Playback requests and channel notices, in order: the other notices are the player's.
+    QStringList sent() const { return m_centre->lines().filter(QRegularExpression("^(?!note:)|^note:Channel\\|")); }
 
     FakeMediaCentre *m_centre = nullptr;
     BoardPort *m_board = nullptr;
     DaemonProcess m_daemon;
 };
-
-void TestDmxLink::init()
-{
-    // Without the marker the daemon would first ask for a file-system check and a reboot.
-    DeviceFiles::writeFile(QStringLiteral("/forcefsck"), QByteArray());
-    m_centre = new FakeMediaCentre(this);
-    QVERIFY(m_centre->listen());
-    m_board = new BoardPort(this);
-    QVERIFY2(m_board->open(), qPrintable(m_board->errorString()));
-}
-
-void TestDmxLink::cleanup()
-{
-    m_daemon.stop();
-    delete m_board;
-    delete m_centre;
-}
-
-void TestDmxLink::startDaemon()
-{
-    for (const char *name : {"a.mp4", "b.mp3", "c.png", "SKINDEFAULT.jpg"})
-        DeviceFiles::writeStickFile(QString::fromLatin1(name), "media");
-    DeviceFiles::writeFile(QStringLiteral("/cfg/background"), "old background, longer than the new one");
-    DeviceFiles::writeStickConfig("channel=200\nnodmxaction=0\nnodmxtrack=3\nnodmxvolume=20\n"
-                                  "[playlist]\nsize=3\n1\\track=a.mp4\n2\\track=b.mp3\n3\\track=c.png\n");
-    QVERIFY(m_daemon.start());
-    QTRY_COMPARE_WITH_TIMEOUT(m_centre->connectionsAccepted(), 1, 10000);
-}
-
-// Playback requests ("Stop", "Open <file>", "SetVolume <volume>") and channel notices, in order.
-QStringList TestDmxLink::sent() const
-{
-    QStringList lines;
-    for (const FakeMediaCentre::Request &request : m_centre->requests()) {
-        const QJsonObject params = request.params();
-        if (params["title"].toString("Channel") == "Channel") // other notices are the player's
-            lines << QStringList{request.method().section('.', 1), params["title"].toString(), params["message"].toString(),
-                                 params["displaytime"].toVariant().toString(), params["item"]["file"].toString(),
-                                 params["volume"].toVariant().toString()}.join(' ').simplified();
-    }
-    return lines;
-}
-
-void TestDmxLink::linkComesUpOnceAndCarriesBoardCommands()
-{
-    QObject context;
-    QList<qint64> at; // the media centre accepting the link, then each frame to the board
-    connect(m_centre, &FakeMediaCentre::clientConnected, &context, [&] { at << m_centre->elapsedMs(); });
-    connect(m_board, &BoardPort::frameReceived, &context, [&] { at << m_centre->elapsedMs(); });
-    startDaemon();
-    QTRY_COMPARE_WITH_TIMEOUT(m_board->frames(), (Bytes{resetFrame, frame(CMD_DMX_ADDR, 199)}), 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(sent(), QStringList{"ShowNotification Channel Set channel to 200 3000"}, 5000);
-    QCOMPARE(at.size(), 3);
-    // Lower bounds count from the acceptance, so a late relayed reset frame cannot shorten the
-    // channel frame's delay; their margins only cover the test seeing the acceptance a little late.
-    QVERIFY2(at[1] - at[0] >= 1900 && at[1] - at[0] < 7000, qPrintable(QString::number(at[1] - at[0])));
-    QVERIFY2(at[2] - at[0] >= 4900 && at[2] - at[1] < 8000, qPrintable(QString::number(at[2] - at[0])));
-    QCOMPARE(DeviceFiles::readFile(QStringLiteral("/cfg/background")), QByteArray("media"));
-
-    // A second media-centre connection repeats neither the reset nor the channel frame.
-    m_board->clear();
-    m_centre->clearRequests();
-    m_centre->dropClients();
-    QTRY_COMPARE_WITH_TIMEOUT(m_centre->connectionsAccepted(), 2, 10000);
-    QTest::qWait(6500); // past a second reset (2000 ms) and channel frame (3000 ms later)
-    QCOMPARE(m_board->framesBeforeEcho(), Bytes());
-    QCOMPARE(sent(), QStringList());
-
-    // Every frame is echoed, and the player gets each command across the hub: bursts coalesced.
-    struct Step { Bytes frames; bool trackEnds; QStringList expected; };
-    const Step steps[] = {
-        {{frame(CMD_PLAY)}, false, {"Stop", openA}},
-        {{frame(CMD_MODE, 1)}, true, {"Stop", openA}}, // loop single replays the entry at its end
-        {{frame(CMD_MOVIE_NBR, 1), frame(CMD_MOVIE_NBR, 2)}, false, {"Stop", openC}},
-        {{frame(CMD_VOLUME_LEFT, 10), frame(CMD_VOLUME_LEFT, 63)}, false, {"SetVolume 100"}},
-        // Reported twice, run once: stand-by volume (nodmxvolume) at once, entry (nodmxtrack) a second later.
-        {{frame(CMD_NO_SIGNAL), frame(CMD_NO_SIGNAL)}, false, {"Stop", "SetVolume 20", "Stop", openC}},
-    };
-    for (const Step &step : steps) {
-        m_centre->clearRequests();
-        m_board->clear();
-        for (const QByteArray &bytes : step.frames)
-            m_board->send(bytes);
-        QCOMPARE(m_board->framesBeforeEcho(), step.frames);
-        if (step.trackEnds)
-            m_centre->push(FakeMediaCentre::onPlay(1) + FakeMediaCentre::onStop(true));
-        QTRY_COMPARE_WITH_TIMEOUT(sent(), step.expected, 5000);
-        QTest::qWait(700); // nothing more follows the coalesced request
-        QCOMPARE(sent(), step.expected);
-    }
-}
-
-void TestDmxLink::boardThatReportedItsAddressGetsNoChannelFrame()
-{
-    startDaemon();
-    QVERIFY(m_board->waitForFrames(1, 10000));
-    m_board->send(frame(CMD_DMX_ADDR, 199));
-    QTest::qWait(4500); // past the channel frame's time, 3000 ms after the reset
-    QCOMPARE(m_board->framesBeforeEcho(), Bytes{resetFrame});
-    QCOMPARE(sent(), QStringList());
-}
-
-// An empty /sys/class/tty is a box without any serial port.
-void TestDmxLink::noSerialDevice()
-{
-    QCOMPARE(QProcess::execute(Box::realProgram("mount"), {"-t", "tmpfs", "notty", "/sys/class/tty"}), 0);
-    startDaemon();
-    QTest::qWait(6500); // past the reset and channel frames' time
-    QProcess::execute("umount", {"/sys/class/tty"});
-    QCOMPARE(m_board->frames(), Bytes());
-    QCOMPARE(sent(), QStringList());
-    QVERIFY(m_daemon.isRunning());
-}
 
 QUORVANT_TEST_MAIN(TestDmxLink)
 #include "tst_dmxlink.moc"
