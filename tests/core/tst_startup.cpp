@@ -6,9 +6,7 @@
 #include <QCryptographicHash>
 #include <QtTest>
 
-#include "link/deviceinfo.h"
 #include "link/tcpprotocol.h"
-#include "link/udppacket.h"
 #include "maintenance/filecrypt.h"
 #include "system/network.h"
 #include "system/networkconfigurator.h"
@@ -19,10 +17,7 @@
 #include "tools/standins/devicefiles.h"
 
 #include <QJsonArray>
-#include <QNetworkDatagram>
 #include <QTcpSocket>
-#include <QUdpSocket>
-#include <memory>
 #include <sys/mount.h>
 
 namespace {
@@ -132,20 +127,14 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return connectOnce(client); }, 30000));
         const qint64 portOpenMs = clock.elapsed();
 
-        std::unique_ptr<QUdpSocket> tool(Box::peerUdpSocket(0));
-        QVERIFY(tool);
-        tool->writeDatagram(udp_packet::buildUdpPacketFrame(udp_packet::TypeSearch, 0, 0, 0, {}), Box::boxAddress(), 50555);
-        QVERIFY(tool->waitForReadyRead(10000));
-        udp_packet reply;
-        DeviceInfo info;
-        QVERIFY(udp_packet::parse(tool->receiveDatagram().data(), &reply) && DeviceInfo::fromBytes(reply.payload, &info));
+        const QJsonValue search = CtlProcess::run({"discover", "--search", "--json"}).json()[0]["search"];
         const CtlProcess::Result files = CtlProcess::run({"files", "192.168.77.2", "--password", "secret", "--json"});
         const qint64 rss = daemon.rssKiB();
         qInfo("150 MB config.ini: TCP port open after %lld ms, RSS %lld KiB after a search and a file list", portOpenMs, rss);
         QVERIFY(portOpenMs < 5000);
         QVERIFY(rss < 64 * 1024);
-        QCOMPARE(int(info.configPresent), 1);
-        QCOMPARE(int(info.channel), 1);
+        QCOMPARE(search["configPresent"], QJsonValue(true));
+        QCOMPARE(search["channel"], QJsonValue(1));
         QVERIFY2(files.json()["files"].toArray() == QJsonArray{"/media/ZR605/config.ini"}, files.out + files.err);
         DeviceFiles::removeFile(config.fileName());
     }
@@ -158,9 +147,9 @@ private slots:
         QTest::addColumn<QByteArray>("language");
         QTest::addColumn<QString>("notice");
         QTest::newRow("reset file") << ".__zr605__reset" << QByteArray("0")
-                                    << "USB stick / Cannot remove the reset file from the USB stick (write-protected?). Nothing was reset.";
+                                    << "note:USB stick|Cannot remove the reset file from the USB stick (write-protected?). Nothing was reset.";
         QTest::newRow("update pair, Polish") << "quorvant" << QByteArray("1")
-                                             << "Pamięć USB / Nie można usunąć pliku z pamięci USB (zabezpieczona przed zapisem?). Plik nie został użyty.";
+                                             << "note:Pamięć USB|Nie można usunąć pliku z pamięci USB (zabezpieczona przed zapisem?). Plik nie został użyty.";
     }
 
     void readOnlyStickCausesNoRebootLoop()
@@ -194,7 +183,7 @@ private slots:
             centre.clearRequests();
             DaemonProcess daemon;
             QVERIFY(daemon.start());
-            noticed += QTest::qWaitFor([&] { return notices(centre).contains(notice); }, 20000);
+            noticed += QTest::qWaitFor([&] { return centre.lines().contains(notice); }, 20000);
             QTest::qWait(2500); // a reboot would follow the last notice within 2000 ms
             daemon.stop();
         }
@@ -256,14 +245,6 @@ private slots:
 
 private:
     bool m_readOnlyCopy = false;
-
-    static QStringList notices(const FakeMediaCentre &centre)
-    {
-        QStringList out;
-        for (const FakeMediaCentre::Request &request : centre.requests(QStringLiteral("GUI.ShowNotification")))
-            out << request.params().value("title").toString() + " / " + request.params().value("message").toString();
-        return out;
-    }
 };
 
 QUORVANT_TEST_MAIN(TestStartup)

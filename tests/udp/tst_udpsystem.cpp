@@ -43,11 +43,7 @@ QByteArray exchange(QUdpSocket *socket, quint16 port, const QByteArray &datagram
 // The files opened, the pauses and the stops, in order.
 QStringList transport(const FakeMediaCentre &centre)
 {
-    QStringList out;
-    for (const FakeMediaCentre::Request &r : centre.requests())
-        if (QStringList{ "Player.Open", "Player.PlayPause", "Player.Stop" }.contains(r.method()))
-            out << r.params().value("item").toObject().value("file").toString(r.method());
-    return out;
+    return centre.lines().filter(QRegularExpression("^(open|pause|resume|stop):"));
 }
 
 // Sends one UDP datagram with any source address and port, as a forger on the LAN could.
@@ -120,10 +116,8 @@ private slots:
         const QByteArray good = udp_packet::buildUdpPacketFrame(4, 0, 0, 0, QByteArray::fromHex("00bc614e"));
         QCOMPARE(exchange(m_tool, OrderPort, QByteArray(good).replace(21, 1, "\0", 1), 500), QByteArray()); // bad sum
         QCOMPARE(exchange(m_tool, OrderPort, good), udp_packet::buildUdpPacketFrame(1, 0, 0, 0, {}));
-        QTRY_COMPARE(m_centre.requests(QStringLiteral("GUI.ShowNotification")).size(), 1); // one set, one notice
-        const QJsonObject notice = m_centre.requests(QStringLiteral("GUI.ShowNotification")).first().params();
-        QCOMPARE(notice.value("message").toString(), QStringLiteral("Ustawiono numer seryjny: 12345678"));
-        QCOMPARE(notice.value("displaytime").toInt(), 7000);
+        QTRY_COMPARE(m_centre.lines().filter("note:"), QStringList{"note:Numer seryjny|Ustawiono numer seryjny: 12345678"});
+        QCOMPARE(m_centre.requests("GUI.ShowNotification").first().params()["displaytime"].toInt(), 7000);
     }
 
     void udpControlDrivesPlaybackInOrderAndBoardIsIgnored()
@@ -131,7 +125,7 @@ private slots:
         // The control port opens 3000 ms after the serial line. Track 5 is b.mp4.
         const QByteArray stopped = ControlDatagram::build(0, 5, 0, 0);
         QTRY_VERIFY_WITH_TIMEOUT(exchange(m_tool, ControlPort, stopped, 200) == stopped, 20000);
-        QTRY_VERIFY(transport(m_centre).contains("Player.Stop"));
+        QTRY_VERIFY(transport(m_centre).contains("stop:0"));
         m_centre.clearRequests();
         // Play, pause, stop, over and over: each datagram changes the state, so each must reach the player, in order.
         const QByteArray cycle[] = { ControlDatagram::build(200, 5, 0, 0), ControlDatagram::build(100, 5, 0, 0),
@@ -139,8 +133,8 @@ private slots:
         QStringList expected;
         for (int i = 0; i < 900; ++i) {
             m_tool->writeDatagram(cycle[i % 3], Box::boxAddress(), ControlPort);
-            expected << (i % 3 == 0 ? QStringList{ "Player.Stop", "/media/ZR605/b.mp4" }
-                                    : QStringList{ i % 3 == 1 ? "Player.PlayPause" : "Player.Stop" });
+            expected << (i % 3 == 0 ? QStringList{ "stop:0", "open:b.mp4" }
+                                    : QStringList{ i % 3 == 1 ? "pause:0" : "stop:0" });
             if (i % 30 == 29) // thirty at a time stay well inside the socket buffer
                 QTRY_COMPARE_WITH_TIMEOUT(transport(m_centre).size(), expected.size(), 30000);
         }
@@ -231,9 +225,9 @@ private slots:
 
         m_centre.clearRequests();
         QCOMPARE(exchange(m_tool, ControlPort, stop), stop);
-        QTRY_COMPARE(transport(m_centre).value(0), QStringLiteral("Player.Stop"));
+        QTRY_COMPARE(transport(m_centre).value(0), QStringLiteral("stop:0"));
         QTest::qWait(1000);
-        QCOMPARE(transport(m_centre), QStringList{ "Player.Stop" });
+        QCOMPARE(transport(m_centre), QStringList{ "stop:0" });
     }
 
     // The board link is off while UDP control is on: what the board sends is read and dropped.
