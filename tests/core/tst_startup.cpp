@@ -69,6 +69,9 @@ private slots:
     {
         Box::clearCommandLog();
         DeviceFiles::writeFile(settingsPath, "[General]\nNET_MODE=dhcp\n");
+        // A checked file system, and the password the tests log in with.
+        DeviceFiles::writeFile("/forcefsck", {});
+        DeviceFiles::writeFile("/cfg/.zr605_password.txt", QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex());
     }
 
     void fileSystemCheckIsForcedOnlyWithoutMarker_data()
@@ -106,8 +109,6 @@ private slots:
     // file list holds config.ini alone.
     void oversizedStickConfigIsNotRead()
     {
-        DeviceFiles::writeFile("/forcefsck", {});
-        DeviceFiles::writeFile("/cfg/.zr605_password.txt", QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex());
         QCOMPARE(::mount(nullptr, "/media/ZR605", nullptr, MS_REMOUNT, "size=256m"), 0);
         QFile config(QStringLiteral("/media/ZR605/config.ini"));
         QVERIFY(config.open(QIODevice::WriteOnly));
@@ -159,7 +160,6 @@ private slots:
         QFETCH(QString, notice);
         DeviceFiles::clearStick();
         DeviceFiles::removeFile("/cfg/quorvant");
-        DeviceFiles::writeFile(QStringLiteral("/forcefsck"), QByteArray());
         DeviceFiles::writeSettings({ { "NET_MODE", "static" }, { "NAME", "Kept" } });
         DeviceFiles::writeStickConfig("language=" + language + "\n");
         const QByteArray program = "#!/bin/sh\necho new build\n";
@@ -203,8 +203,6 @@ private slots:
         const msgNetworkConfiguration configurations[] = { { "192.168.77.2", "192.168.77.1", 24, false, "00000000", 0 },
                                                            { "", "", 0, true, "00000000", 0 },
                                                            { "192.168.77.2", "192.168.77.3", 25, false, "00000000", 0 } };
-        DeviceFiles::writeFile("/forcefsck", {});
-        DeviceFiles::writeFile("/cfg/.zr605_password.txt", QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex());
         DeviceFiles::writeFile(settingsPath, "[General]\nNET_MODE=static\nNET_IP=192.168.77.2\nNET_MASK=255.255.255.0\n"
                                              "NET_ROUTE=192.168.77.1\n");
         DeviceFiles::writeFile("/cfg/eth0", interfaceFile(configurations[0]));
