@@ -27,11 +27,6 @@ const QString interfaceFile = QStringLiteral("/cfg/eth0");
 const QByteArray notLoggedIn("\x01\x0C", 2);
 const QStringList networkCommands{ "ip addr flush dev eth0", "systemctl restart networking", "reboot -f" };
 
-QString setting(const QString &key)
-{
-    return QSettings(QStringLiteral("/cfg/settings.cfg"), QSettings::IniFormat).value(key).toString();
-}
-
 QByteArray response(quint8 code)
 {
     return responseReply(code, "12345678");
@@ -175,7 +170,7 @@ private slots:
         const QByteArray reply = interfaces.isEmpty() ? QByteArray() : response(RespNetworkApplied);
         QCOMPARE(ask(networkConfigurationRequest(configuration), reply.size()), reply);
         QCOMPARE(Box::commandLog(), QStringList()); // run 100 ms after the reply
-        QTEST(setting("NET_MODE"), "mode");
+        QTEST(QSettings(QStringLiteral("/cfg/settings.cfg"), QSettings::IniFormat).value("NET_MODE").toString(), "mode");
         if (unwritable)
             QVERIFY(QDir(interfaceFile).removeRecursively());
         QCOMPARE(DeviceFiles::readFile(interfaceFile), interfaces);
