@@ -2,20 +2,17 @@
 // interface file, the board, the stick, the delayed system commands, and no leaked connections;
 // and the search order's record as the settings files make it.
 #include "link/connectionmanager.h"
-#include "link/deviceinfo.h"
 #include "link/dmxserialport.h"
 #include "link/tcpprotocol.h"
-#include "link/udppacket.h"
+#include "tests/support/ctlprocess.h"
 #include "tests/support/testmain.h"
 #include "tools/standins/boardport.h"
 #include "tools/standins/devicefiles.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QNetworkDatagram>
 #include <QSettings>
 #include <QTcpSocket>
-#include <QUdpSocket>
 #include <memory>
 
 using namespace TcpProtocol;
@@ -114,12 +111,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("stickConfig"); // empty: no file
         QTest::addColumn<QStringList>("settings");    // SN, NET_MODE, NET_IP, NET_MASK, NET_ROUTE
-        QTest::addColumn<QString>("record");         // name serial dhcp ip/mask gateway configPresent channel password
+        QTest::addColumn<QString>("record");         // name serial dhcp ip prefix gateway configPresent channel password
         QTest::newRow("no stick file") << QByteArray() << QStringList{ "abc", "DHCP", "", "", "" }
-                                       << "ZR605 0 0 0.0.0.0/0 0.0.0.0 0 0 ";
+                                       << "ZR605 0 false 0.0.0.0 0 0.0.0.0 false 0 ";
         QTest::newRow("everything set") << QByteArray("devname=Sala, lewa\npassword=abc\nchannel=300\n")
                                         << QStringList{ "00001234", "dhcp", "192.168.0.110", "255.255.0.0", "10.1.0.1" }
-                                        << "Sala, lewa 1234 1 192.168.0.110/16 10.1.0.1 1 300 abc";
+                                        << "Sala, lewa 1234 true 192.168.0.110 16 10.1.0.1 true 300 abc";
     }
 
     void searchRecordReadsTheSettings()
@@ -131,16 +128,11 @@ private slots:
             DeviceFiles::writeStickConfig(stickConfig);
         DeviceFiles::writeSettings({ { "SN", settings[0] }, { "NET_MODE", settings[1] }, { "NET_IP", settings[2] },
                                      { "NET_MASK", settings[3] }, { "NET_ROUTE", settings[4] } });
-        std::unique_ptr<QUdpSocket> tool(Box::peerUdpSocket(0));
-        QVERIFY(tool);
-        tool->writeDatagram(udp_packet::buildUdpPacketFrame(udp_packet::TypeSearch, 0, 0, 0, {}), Box::boxAddress(), 50555);
-        QTRY_VERIFY(tool->hasPendingDatagrams());
-        udp_packet reply;
-        DeviceInfo info;
-        QVERIFY(udp_packet::parse(tool->receiveDatagram().data(), &reply) && DeviceInfo::fromBytes(reply.payload, &info));
-        QTEST(QStringLiteral("%1 %2 %3 %4/%5 %6 %7 %8 %9").arg(info.name).arg(info.serial).arg(info.dhcp)
-                  .arg(DeviceInfo::ipv4Text(info.ip)).arg(info.mask).arg(DeviceInfo::ipv4Text(info.gateway))
-                  .arg(info.configPresent).arg(info.channel).arg(info.password), "record");
+        const QJsonObject search = CtlProcess::run({"discover", "--search", "--json"}).json()[0]["search"].toObject();
+        QStringList record;
+        for (const char *key : { "name", "serial", "dhcp", "ip", "prefix", "gateway", "configPresent", "channel", "stickPassword" })
+            record << search[key].toVariant().toString();
+        QTEST(record.join(' '), "record");
     }
 
     void networkWrite_data()
