@@ -40,11 +40,6 @@ QString ctl(const QStringList &arguments, const QStringList &keys = {})
     return shown.join(' ');
 }
 
-bool rebootsSeen(int count)
-{
-    return QTest::qWaitFor([count] { return Box::commandLog().filter("reboot").size() == count; }, 10000);
-}
-
 } // namespace
 
 class TestCtlSystem : public QObject
@@ -126,7 +121,7 @@ private slots:
         QCOMPARE(ctl(QStringList{"reboot"} + login, {"response"}), "response=5");
         QCOMPARE(ctl(QStringList{"reboot"} + login + QStringList{"--no-ack"}), QString());
         // Each network write reboots, as does each reboot command.
-        QVERIFY(rebootsSeen(4));
+        QTRY_COMPARE_WITH_TIMEOUT(Box::commandLog().filter("reboot").size(), 4, 10000);
     }
 
     // A prefix the box holds but refuses to take back is not sent with --dhcp, which would never
