@@ -4,12 +4,14 @@
 // request at the media centre and to the echo on the board, one command at a time with a pause
 // between commands, as a desk sends them. Prints figures; never passes or fails on a time.
 //
-//   tests/box/box -- build/bench_latency [--runs 5] [--count 1000] [--gap-ms 10] [--daemon PATH]
+//   tests/box/box -- build/bench_latency [--runs 5] [--count 1000] [--gap-ms 10]
+//                                        [--daemon PATH [--daemon PATH2 ...]] [--samples FILE]
 //
-// Per run: median and p99 of both and the ratio daemon/reference, the median to the echo, private
-// memory (Private_Dirty) and Rss after the commands, context switches of all threads over 2 s of
-// idling afterwards (0: nothing wakes up), and the daemon's start to its configuration port
-// listening. --daemon measures another build of the daemon against the same reference.
+// Per run and subject: median and p99 and their ratio to the reference in the same run, the median
+// to the echo, private memory (Private_Dirty) and Rss after the commands, context switches of all
+// threads over 2 s of idling afterwards (0: nothing wakes up), and the daemon's start to its
+// configuration port listening. Several --daemon builds (before and after a change) are measured in
+// the same runs, against the same reference, the order rotating from run to run.
 
 #include "link/dmxorder.h"
 #include "tests/support/fakemediacentre.h"
@@ -23,6 +25,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
@@ -36,12 +39,13 @@ struct Options {
     int runs = 5;
     int count = 1000;
     int gapMs = 10;
-    QString daemon = Box::daemonPath();
+    QStringList daemons;
     QString reference = QStringLiteral(QUORVANT_SOURCE_DIR "/bench/ref_bridge.py");
+    QString samples;
 };
 
 struct Subject {
-    const char *name;
+    QString name;
     QString program;
     QStringList arguments;
     int readyFrames; // frames the subject writes to the board before it takes commands
@@ -152,7 +156,7 @@ Figures Bench::measure(const Subject &subject, int count)
     Figures figures;
     QProcess process;
     if (!start(process, subject, figures)) {
-        std::fprintf(stderr, "latency: the %s did not come up\n", subject.name);
+        std::fprintf(stderr, "latency: the %s did not come up\n", qPrintable(subject.name));
         figures.lost = count;
         return figures;
     }
@@ -242,34 +246,101 @@ void Bench::pause(int ms)
 Options parse(const QCoreApplication &app)
 {
     QCommandLineParser parser;
-    parser.addOptions({{"runs", "Alternating runs.", "n", "5"},
+    parser.addOptions({{"runs", "Runs; the order of the subjects rotates every run.", "n", "5"},
                        {"count", "STOP frames per subject and run.", "n", "1000"},
                        {"gap-ms", "Pause between commands.", "ms", "10"},
-                       {"daemon", "Daemon binary to measure.", "path", Box::daemonPath()},
-                       {"reference", "Reference bridge (Python).", "path", QUORVANT_SOURCE_DIR "/bench/ref_bridge.py"}});
+                       {"daemon", "Daemon binary to measure; give it again to compare builds in the same runs.",
+                        "path"},
+                       {"reference", "Reference bridge (Python).", "path", QUORVANT_SOURCE_DIR "/bench/ref_bridge.py"},
+                       {"samples", "Also write every sample (run, subject, ns to request, ns to echo) here.", "path"}});
     parser.addHelpOption();
     parser.process(app);
     Options options;
     options.runs = std::max(1, parser.value("runs").toInt());
     options.count = std::max(1, parser.value("count").toInt());
     options.gapMs = std::max(0, parser.value("gap-ms").toInt());
-    options.daemon = parser.value("daemon");
+    options.daemons = parser.values("daemon");
+    if (options.daemons.isEmpty())
+        options.daemons << Box::daemonPath();
     options.reference = parser.value("reference");
+    options.samples = parser.value("samples");
     return options;
 }
 
-void printHeader(const Options &options)
+struct Row {
+    double p50 = 0, p99 = 0, ratio50 = 0, ratio99 = 0;
+};
+
+class Report
 {
-    std::printf("STOP frame on the board -> Player.Stop at the media centre; %d runs of %d commands each, "
-                "%d ms apart, reference and daemon alternating. Times in ms, memory in kB.\n",
-                options.runs, options.count, options.gapMs);
-    std::printf("daemon: %s\nreference: %s\n", qPrintable(options.daemon), qPrintable(options.reference));
-    std::printf("%-3s %-10s | %7s %7s %6s | %7s %7s %6s | %7s %7s | %6s %6s | %6s %6s | %5s %5s | %9s | %4s\n",
-                "run", "first", "ref p50", "dmn p50", "ratio", "ref p99", "dmn p99", "ratio",
-                "ref echo", "dmn echo", "ref PD", "dmn PD", "refRSS", "dmnRSS", "ref", "dmn", "listen ms", "lost");
-    std::printf("%-3s %-10s | %22s | %22s | %15s | %13s | %13s | %11s |\n", "", "", "", "", "p50 to echo",
-                "Private_Dirty", "Rss", "idle ctxsw");
-}
+public:
+    explicit Report(const Options &options)
+        : m_samples(options.samples)
+    {
+        if (!options.samples.isEmpty() && !m_samples.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            std::fprintf(stderr, "latency: cannot write %s\n", qPrintable(options.samples));
+        std::printf("STOP frame on the board -> Player.Stop at the media centre; %d runs of %d commands each, "
+                    "%d ms apart, the subjects in turn. Times in ms, memory in kB; ratio = subject / reference "
+                    "in the same run.\n",
+                    options.runs, options.count, options.gapMs);
+        std::printf("reference: %s\n", qPrintable(options.reference));
+        for (int i = 0; i < options.daemons.size(); ++i)
+            std::printf("daemon%d: %s\n", i + 1, qPrintable(options.daemons.at(i)));
+        std::printf("%-3s %-9s %-5s | %7s %6s | %7s %6s | %8s | %6s %6s | %5s | %9s | %4s\n", "run", "subject", "order",
+                    "p50", "ratio", "p99", "ratio", "echo p50", "PD", "Rss", "idle", "listen ms", "lost");
+    }
+
+    void add(int run, int order, const QString &name, const Figures &figures, const Figures &reference)
+    {
+        writeSamples(run, name, figures);
+        Row row;
+        row.p50 = percentileMs(figures.toRequestNs, 0.5);
+        row.p99 = percentileMs(figures.toRequestNs, 0.99);
+        row.ratio50 = row.p50 / percentileMs(reference.toRequestNs, 0.5);
+        row.ratio99 = row.p99 / percentileMs(reference.toRequestNs, 0.99);
+        m_rows[name] << row;
+        if (figures.listeningMs >= 0)
+            m_listening[name] << figures.listeningMs;
+        const QByteArray listening = figures.listeningMs < 0 ? "-" : QByteArray::number(figures.listeningMs);
+        std::printf("%-3d %-9s %-5d | %7.3f %6.2f | %7.3f %6.2f | %8.3f | %6lld %6lld | %5lld | %9s | %4d\n", run,
+                    qPrintable(name), order, row.p50, row.ratio50, row.p99, row.ratio99,
+                    percentileMs(figures.toEchoNs, 0.5), figures.privateDirtyKb, figures.rssKb, figures.idleSwitches,
+                    listening.constData(), figures.lost);
+        std::fflush(stdout);
+    }
+
+    void printMedians(const QStringList &names) const
+    {
+        for (const QString &name : names) {
+            QVector<double> p50, p99, ratio50, ratio99;
+            for (const Row &row : m_rows.value(name)) {
+                p50 << row.p50;
+                p99 << row.p99;
+                ratio50 << row.ratio50;
+                ratio99 << row.ratio99;
+            }
+            std::printf("median over %d runs, %-9s: p50 %.3f (ratio %.2f), p99 %.3f (ratio %.2f)", int(p50.size()),
+                        qPrintable(name), median(p50), median(ratio50), median(p99), median(ratio99));
+            if (m_listening.contains(name))
+                std::printf(", start to listening %.0f ms", median(m_listening.value(name)));
+            std::printf("\n");
+        }
+    }
+
+private:
+    void writeSamples(int run, const QString &name, const Figures &figures)
+    {
+        if (!m_samples.isOpen())
+            return;
+        for (int i = 0; i < figures.toRequestNs.size(); ++i)
+            m_samples.write(QStringLiteral("%1 %2 %3 %4\n").arg(run).arg(name).arg(figures.toRequestNs.at(i))
+                                .arg(figures.toEchoNs.at(i)).toLatin1());
+    }
+
+    QFile m_samples;
+    QMap<QString, QVector<Row>> m_rows;
+    QMap<QString, QVector<double>> m_listening;
+};
 
 } // namespace
 
@@ -290,42 +361,26 @@ int main(int argc, char *argv[])
         return 1;
     }
     // The bridge sends the reset frame; the daemon the reset frame and then the channel.
-    const Subject reference{"reference", QStringLiteral("python3"), {options.reference}, 1, false};
-    const Subject daemon{"daemon", options.daemon, {}, 2, true};
+    QVector<Subject> subjects{{QStringLiteral("reference"), QStringLiteral("python3"), {options.reference}, 1, false}};
+    for (int i = 0; i < options.daemons.size(); ++i)
+        subjects.append({QStringLiteral("daemon%1").arg(i + 1), options.daemons.at(i), {}, 2, true});
+    QStringList names;
+    for (const Subject &subject : subjects)
+        names << subject.name;
 
-    printHeader(options);
-    QVector<double> p50Ratios, p99Ratios, refP50s, dmnP50s, refP99s, dmnP99s, listening;
+    Report report(options);
     for (int run = 1; run <= options.runs; ++run) {
-        // The order swaps every run, so a drift of the machine's speed favours neither.
-        const bool referenceFirst = run % 2;
-        Figures ref, dmn;
-        if (referenceFirst) {
-            ref = bench.measure(reference, options.count);
-            dmn = bench.measure(daemon, options.count);
-        } else {
-            dmn = bench.measure(daemon, options.count);
-            ref = bench.measure(reference, options.count);
+        // The order rotates every run, so a drift of the machine's speed favours no subject.
+        QVector<Figures> figures(subjects.size());
+        QVector<int> order(subjects.size());
+        for (int turn = 0; turn < subjects.size(); ++turn) {
+            const int index = (turn + run - 1) % subjects.size();
+            figures[index] = bench.measure(subjects.at(index), options.count);
+            order[index] = turn + 1;
         }
-        const double refP50 = percentileMs(ref.toRequestNs, 0.5), dmnP50 = percentileMs(dmn.toRequestNs, 0.5);
-        const double refP99 = percentileMs(ref.toRequestNs, 0.99), dmnP99 = percentileMs(dmn.toRequestNs, 0.99);
-        p50Ratios << dmnP50 / refP50;
-        p99Ratios << dmnP99 / refP99;
-        refP50s << refP50;
-        dmnP50s << dmnP50;
-        refP99s << refP99;
-        dmnP99s << dmnP99;
-        listening << dmn.listeningMs;
-        std::printf("%-3d %-10s | %7.3f %7.3f %6.2f | %7.3f %7.3f %6.2f | %7.3f %7.3f | %6lld %6lld | %6lld %6lld "
-                    "| %5lld %5lld | %9lld | %4d\n",
-                    run, referenceFirst ? "reference" : "daemon", refP50, dmnP50, dmnP50 / refP50, refP99, dmnP99,
-                    dmnP99 / refP99, percentileMs(ref.toEchoNs, 0.5), percentileMs(dmn.toEchoNs, 0.5),
-                    ref.privateDirtyKb, dmn.privateDirtyKb, ref.rssKb, dmn.rssKb, ref.idleSwitches,
-                    dmn.idleSwitches, dmn.listeningMs, ref.lost + dmn.lost);
-        std::fflush(stdout);
+        for (int i = 0; i < subjects.size(); ++i)
+            report.add(run, order.at(i), subjects.at(i).name, figures.at(i), figures.at(0));
     }
-    std::printf("median over %d runs: p50 reference %.3f, daemon %.3f, ratio %.2f; p99 reference %.3f, "
-                "daemon %.3f, ratio %.2f; daemon start to listening %.0f ms\n",
-                options.runs, median(refP50s), median(dmnP50s), median(p50Ratios), median(refP99s),
-                median(dmnP99s), median(p99Ratios), median(listening));
+    report.printMedians(names);
     return 0;
 }
