@@ -37,6 +37,13 @@ DmxOrder DmxOrder::fromBytes(const QByteArray &frame)
 
 namespace DmxFrame {
 
+// Checked on the raw bytes: decoding a whole order here would cost a data stream per frame on the
+// path from the board to the media centre, only to look at two bytes.
+static bool hasFrameMarks(const QByteArray &group)
+{
+    return uint8_t(group.front()) == DmxOrder::StartByte && uint8_t(group.back()) == DmxOrder::EndByte;
+}
+
 static void resynchronise(QByteArray &pending, const QByteArray &badGroup)
 {
     const int next = badGroup.indexOf(char(DmxOrder::StartByte), 1);
@@ -53,7 +60,7 @@ QList<QByteArray> cut(QByteArray &pending, const QByteArray &incoming)
         const QByteArray group = pending;
         pending.clear();
         frames.append(group);
-        if (!DmxOrder::fromBytes(group).hasFrameMarks())
+        if (!hasFrameMarks(group))
             resynchronise(pending, group);
     }
     return frames;

@@ -5,6 +5,7 @@
 #include <QLoggingCategory>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QThread>
 
 // Every board frame passes several log lines, and formatting one costs more than the rest of the
 // frame's handling; the daemon's message handler drops them all, so they are only built when this
@@ -126,8 +127,13 @@ void DmxSerialPort::parseFrame(const QByteArray &frame)
     qCDebug(dmxLog) << "dmx: read command" << int(order.command());
     if (order.command() < CMD_STOP || order.command() > CMD_DMX_ADDR)
         return;
-    if (dispatch(order.command(), order.argument()))
-        send(frame);
+    if (!dispatch(order.command(), order.argument()))
+        return;
+    // The command just queued has woken the player's thread, most often onto this CPU. Giving way
+    // lets it send its request to the media centre first; otherwise the echo's write and the tty
+    // work it starts run ahead of it.
+    QThread::yieldCurrentThread();
+    send(frame);
 }
 
 // Returns whether the board expects the frame echoed back as acknowledgement.
