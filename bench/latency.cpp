@@ -13,7 +13,7 @@
 // configuration port listening. Several --daemon builds (before and after a change) are measured in
 // the same runs, against the same reference, the order rotating from run to run.
 
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 #include "tests/support/fakemediacentre.h"
 #include "tools/standins/boardport.h"
 #include "tools/standins/box.h"

@@ -1,7 +1,7 @@
 // A reset file is whatever lies on a stick: decrypting any length with the fixed key, and any
 // mode and padding, must never read out of bounds.
-#include "maintenance/filecrypt.h"
-#include "maintenance/qaesencryption.h"
+#include "wire/filecrypt.h"
+#include "wire/qaesencryption.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

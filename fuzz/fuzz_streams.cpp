@@ -1,8 +1,8 @@
 // The two byte streams the daemon cuts into messages: board frames from the serial line and JSON
 // values from the media centre. The input is fed in pieces whose sizes come from the input itself,
 // so every split of a message over reads is explored.
-#include "link/dmxorder.h"
-#include "player/jsonstreamsplitter.h"
+#include "wire/dmxorder.h"
+#include "wire/jsonstreamsplitter.h"
 
 #include <cstdlib>
 

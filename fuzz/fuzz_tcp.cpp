@@ -1,5 +1,5 @@
 // Bytes from a configuration tool (requests) and from a box (replies, read by quorvant-ctl).
-#include "link/tcpprotocol.h"
+#include "wire/tcpprotocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -1,9 +1,9 @@
 // Datagrams from the LAN: order frames, discovery requests and records, search replies, control
 // datagrams. None may crash; a frame that parses must survive a rebuild unchanged.
-#include "link/controldatagram.h"
-#include "link/deviceinfo.h"
-#include "link/discoveryrecord.h"
-#include "link/udppacket.h"
+#include "wire/controldatagram.h"
+#include "wire/deviceinfo.h"
+#include "wire/discoveryrecord.h"
+#include "wire/udppacket.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 #include "link/dmxserialport.h"
 
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 
 #include <QLoggingCategory>
 #include <QSerialPort>

@@ -1,6 +1,6 @@
 #include "link/tcpserver.h"
 
-#include "link/tcpprotocol.h"
+#include "wire/tcpprotocol.h"
 #include "system/network.h"
 #include "system/systemmanager.h"
 

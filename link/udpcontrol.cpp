@@ -1,6 +1,6 @@
 #include "link/udpcontrol.h"
 
-#include "link/controldatagram.h"
+#include "wire/controldatagram.h"
 
 #include <QDebug>
 #include <QNetworkDatagram>

@@ -1,6 +1,6 @@
 #include "link/udpsocket.h"
 
-#include "link/discoveryrecord.h"
+#include "wire/discoveryrecord.h"
 
 #include <QDebug>
 #include <QHostAddress>

@@ -1,7 +1,7 @@
 #include "maintenance/resetfiles.h"
 
 #include "link/authorizeuser.h"
-#include "maintenance/filecrypt.h"
+#include "wire/filecrypt.h"
 #include "system/network.h"
 #include "system/systemmanager.h"
 

@@ -17,7 +17,7 @@
 #include "maintenance/playerusbstickmanager.h"
 #include "maintenance/stickconfig.h"
 #include "maintenance/updater.h"
-#include "player/mediacentrerequests.h"
+#include "wire/mediacentrerequests.h"
 
 PlayerManager *PlayerManager::inst = nullptr;
 

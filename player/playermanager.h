@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QTranslator>
 
-#include "player/jsonstreamsplitter.h"
+#include "wire/jsonstreamsplitter.h"
 
 class QTcpSocket;
 class QTimer;

@@ -6,8 +6,8 @@
 #include <QCryptographicHash>
 #include <QtTest>
 
-#include "link/tcpprotocol.h"
-#include "maintenance/filecrypt.h"
+#include "wire/tcpprotocol.h"
+#include "wire/filecrypt.h"
 #include "system/network.h"
 #include "system/networkconfigurator.h"
 #include "tests/support/ctlprocess.h"

@@ -1,7 +1,7 @@
 // quorvant-ctl on the tool host against the real daemon in the box: every command, its decoded
 // answer, and what the box did about it. The functions run in order and build on each other.
 
-#include "link/tcpprotocol.h"
+#include "wire/tcpprotocol.h"
 #include "link/tcpserver.h"
 #include "system/networkconfigurator.h"
 #include "tests/support/ctlprocess.h"

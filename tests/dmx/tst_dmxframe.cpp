@@ -1,6 +1,6 @@
 // The board frame codec and the five-byte cutter, without any port.
 
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 
 #include <QtTest>
 

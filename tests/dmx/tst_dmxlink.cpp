@@ -1,7 +1,7 @@
 // The real daemon in the box with the test as the DMX board and the media centre: the board link
 // start-up, commands end to end, signal loss, a box without serial port.
 
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 #include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
 #include "tools/standins/boardport.h"

@@ -1,6 +1,6 @@
 // DmxSerialPort on the box's serial line, with the test holding the board's end.
 
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 #include "link/dmxserialport.h"
 #include "tests/support/testmain.h"
 #include "tools/standins/boardport.h"

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "maintenance/filecrypt.h"
+#include "wire/filecrypt.h"
 #include "maintenance/playerusbstickmanager.h"
 #include "system/systemmanager.h"
 #include "tests/support/testmain.h"

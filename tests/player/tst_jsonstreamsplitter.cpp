@@ -1,4 +1,4 @@
-#include "player/jsonstreamsplitter.h"
+#include "wire/jsonstreamsplitter.h"
 
 #include <QtTest>
 

@@ -2,7 +2,7 @@
 // driven by the board: every play mode over whole rounds, pause, track changes, stop, volume, the
 // stand-by loop while the DMX signal is lost, and the media centre restarted during playback. What
 // played, in which order and for how long is read from the media centre's own notices.
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 #include "tests/support/realmediacentre.h"
 #include "tests/support/testmain.h"
 #include "tools/standins/boardport.h"

@@ -1,4 +1,4 @@
-#include "player/mediacentrerequests.h"
+#include "wire/mediacentrerequests.h"
 
 #include <QJsonDocument>
 #include <QtTest>

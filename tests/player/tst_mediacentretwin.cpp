@@ -1,6 +1,6 @@
 // One script of requests against the real media centre and against the stand-in: the playback
 // notices each sends back (method, player, end flag, order) must be the same.
-#include "player/mediacentrerequests.h"
+#include "wire/mediacentrerequests.h"
 #include "tests/support/fakemediacentre.h"
 #include "tests/support/realmediacentre.h"
 #include "tests/support/testmain.h"

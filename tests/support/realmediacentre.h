@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QTcpSocket>
 
-#include "player/jsonstreamsplitter.h"
+#include "wire/jsonstreamsplitter.h"
 
 class RealMediaCentre
 {

@@ -3,7 +3,7 @@
 // and the search order's record as the settings files make it.
 #include "link/connectionmanager.h"
 #include "link/dmxserialport.h"
-#include "link/tcpprotocol.h"
+#include "wire/tcpprotocol.h"
 #include "tests/support/ctlprocess.h"
 #include "tests/support/testmain.h"
 #include "tools/standins/boardport.h"

@@ -1,5 +1,5 @@
 // Request and reply layouts of the TCP configuration service, and the network value check.
-#include "link/tcpprotocol.h"
+#include "wire/tcpprotocol.h"
 
 #include <QDataStream>
 #include <QtTest>

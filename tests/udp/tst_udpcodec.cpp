@@ -1,8 +1,8 @@
 // Byte layouts of the UDP order frame, the discovery and search records and the serial payload.
-#include "link/deviceinfo.h"
-#include "link/discoveryrecord.h"
-#include "link/serialorder.h"
-#include "link/udppacket.h"
+#include "wire/deviceinfo.h"
+#include "wire/discoveryrecord.h"
+#include "wire/serialorder.h"
+#include "wire/udppacket.h"
 
 #include <QtTest>
 

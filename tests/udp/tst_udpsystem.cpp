@@ -2,11 +2,11 @@
 // notice, UDP transport control in order, floods of datagrams, forged senders that would make the
 // box echo forever, and a chatty board while the board link is off. quorvant-ctl's system test makes
 // the discovery, search and set-serial exchanges.
-#include "link/controldatagram.h"
-#include "link/discoveryrecord.h"
-#include "link/dmxorder.h"
+#include "wire/controldatagram.h"
+#include "wire/discoveryrecord.h"
+#include "wire/dmxorder.h"
 #include "link/udpcontrol.h"
-#include "link/udppacket.h"
+#include "wire/udppacket.h"
 #include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
 #include "tools/standins/boardport.h"

@@ -1,6 +1,6 @@
 #include "tools/boardsim/boardcommand.h"
 
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 
 #include <QMap>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "tools/boardsim/boardsimulator.h"
 
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 #include "tools/boardsim/boardcommand.h"
 
 #include <QCoreApplication>

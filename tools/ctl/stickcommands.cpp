@@ -1,6 +1,6 @@
 #include "tools/ctl/stickcommands.h"
 
-#include "maintenance/filecrypt.h"
+#include "wire/filecrypt.h"
 #include "tools/ctl/ctlcommand.h"
 
 #include <QCryptographicHash>

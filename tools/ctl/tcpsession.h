@@ -2,7 +2,7 @@
 // One connection to a box's configuration service: connect, log in, send a request and wait for
 // its reply, turning every way this can go wrong into an exit code and a message.
 
-#include "link/tcpprotocol.h"
+#include "wire/tcpprotocol.h"
 #include "tools/ctl/ctloutput.h"
 
 #include <QByteArray>

@@ -1,7 +1,7 @@
 #include "tools/ctl/udpclient.h"
 
-#include "link/serialorder.h"
-#include "link/udppacket.h"
+#include "wire/serialorder.h"
+#include "wire/udppacket.h"
 
 #include <QDeadlineTimer>
 #include <QHostInfo>

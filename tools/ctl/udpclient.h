@@ -2,8 +2,8 @@
 // The tool's side of the UDP exchanges with boxes: discovery, the search and set-serial orders
 // and the transport control datagram, each a datagram out and a bounded wait for the answers.
 
-#include "link/deviceinfo.h"
-#include "link/discoveryrecord.h"
+#include "wire/deviceinfo.h"
+#include "wire/discoveryrecord.h"
 #include "tools/ctl/ctloutput.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "tools/ctl/udpcommands.h"
 
-#include "link/controldatagram.h"
+#include "wire/controldatagram.h"
 #include "tools/ctl/ctlcommand.h"
 #include "tools/ctl/udpclient.h"
 

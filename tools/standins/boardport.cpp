@@ -1,6 +1,6 @@
 #include "tools/standins/boardport.h"
 
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>

@@ -11,7 +11,7 @@
 
 #include <functional>
 
-#include "player/jsonstreamsplitter.h"
+#include "wire/jsonstreamsplitter.h"
 
 class MediaCentreStandIn : public QObject
 {

@@ -1,7 +1,7 @@
 // Sits between the daemon and the real media centre: serves 127.0.0.1:9999, passes every byte on to
 // the media centre's own port and back, and prints what the daemon asked for and what the media
 // centre reported, in the stand-in television's format, so the demo reads either the same way.
-#include "player/jsonstreamsplitter.h"
+#include "wire/jsonstreamsplitter.h"
 #include "tools/standins/screenlog.h"
 
 #include <QCommandLineParser>

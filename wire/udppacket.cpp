@@ -1,6 +1,6 @@
-#include "link/udppacket.h"
+#include "wire/udppacket.h"
 
-#include "link/wirestream.h"
+#include "wire/wirestream.h"
 
 #include <QDataStream>
 

@@ -1,4 +1,4 @@
-#include "player/mediacentrerequests.h"
+#include "wire/mediacentrerequests.h"
 
 // The spacing inside the templates differs from request to request; it is kept
 // exactly so that the bytes on the wire stay what the media centre was tested with.

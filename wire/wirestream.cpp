@@ -1,4 +1,4 @@
-#include "link/wirestream.h"
+#include "wire/wirestream.h"
 
 namespace WireStream {
 

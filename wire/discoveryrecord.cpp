@@ -1,6 +1,6 @@
-#include "link/discoveryrecord.h"
+#include "wire/discoveryrecord.h"
 
-#include "link/wirestream.h"
+#include "wire/wirestream.h"
 
 #include <QDataStream>
 

@@ -1,4 +1,4 @@
-#include "link/controldatagram.h"
+#include "wire/controldatagram.h"
 
 namespace {
 const QByteArray prefix = QByteArrayLiteral("zr605");

@@ -1,6 +1,6 @@
-#include "maintenance/filecrypt.h"
+#include "wire/filecrypt.h"
 
-#include "maintenance/qaesencryption.h"
+#include "wire/qaesencryption.h"
 
 const QByteArray &FileCrypt::fixedKey()
 {

@@ -1,6 +1,6 @@
-#include "link/tcpprotocol.h"
+#include "wire/tcpprotocol.h"
 
-#include "link/wirestream.h"
+#include "wire/wirestream.h"
 
 #include <QDataStream>
 

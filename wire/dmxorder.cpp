@@ -1,4 +1,4 @@
-#include "link/dmxorder.h"
+#include "wire/dmxorder.h"
 
 #include <QIODevice>
 #include <QRegularExpression>

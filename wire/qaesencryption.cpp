@@ -1,4 +1,4 @@
-#include "maintenance/qaesencryption.h"
+#include "wire/qaesencryption.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "link/deviceinfo.h"
+#include "wire/deviceinfo.h"
 
-#include "link/wirestream.h"
+#include "wire/wirestream.h"
 
 #include <QDataStream>
 

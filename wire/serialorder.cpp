@@ -1,4 +1,4 @@
-#include "link/serialorder.h"
+#include "wire/serialorder.h"
 
 #include <QDataStream>
 
