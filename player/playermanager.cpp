@@ -11,6 +11,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cstdlib>
 #include <limits>
 #include <utility>
 
@@ -36,6 +37,13 @@ constexpr int pausedPictureSkipMs = 10;
 constexpr int monitorSwitchMs = 300;
 constexpr int standbyPlayMs = 1000;
 constexpr int writeWaitMs = 1000;
+// Sound and picture start within a second or two of the Open here, 5 s under heavy load; a file the
+// media centre cannot decode is reported playing and then gone from its players. So a reported entry
+// that has not started is looked at every few seconds, and one that is still not there after a
+// minute of playing time is passed over whatever the media centre says.
+constexpr int startCheckMs = 3000;
+constexpr qint64 startBoundMs = 60000;
+constexpr int stickLookMs = 2000;
 
 // Made by the first player in the main thread and kept there without a parent: its timers run the
 // install and the reboot there while the player lives in its worker thread.
@@ -48,7 +56,6 @@ Updater *updater()
 
 PlayerManager::PlayerManager(QObject *parent)
     : QObject(parent)
-    , shuffleGenerator(QRandomGenerator::securelySeeded())
 {
     qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
 
@@ -60,6 +67,9 @@ PlayerManager::PlayerManager(QObject *parent)
     connect(volumeTimer, &QTimer::timeout, this, &PlayerManager::updateVolume);
     connect(imageTimer, &QTimer::timeout, this, &PlayerManager::breakImage);
     connect(trackTimer, &QTimer::timeout, this, &PlayerManager::playNewTrack);
+    entryTimer = new QTimer(this);
+    entryTimer->setSingleShot(true);
+    connect(entryTimer, &QTimer::timeout, this, &PlayerManager::onEntryTimer);
     connect(updater(), &Updater::updateInfo, this, &PlayerManager::showInfo);
     connect(updater(), &Updater::updateWarning, this, &PlayerManager::showMessage);
 
@@ -108,17 +118,20 @@ void PlayerManager::connectedToPlayer()
     // The option only reaches a socket that exists, so it is set again on every connection.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     splitter.reset();
-    openPending = false;
-    playingAtLink = playState == Playing;
+    // A media centre that came back (restarted) plays nothing: an entry that was on its way or on
+    // screen starts again; one that had ended, was left or was given up stays so.
+    if (entry == Entry::Opening || entry == Entry::Starting || entry == Entry::Shown || entry == Entry::Cancelled) {
+        restartAtLink = entry != Entry::Cancelled;
+        setEntry(Entry::Idle);
+    }
     QTimer::singleShot(startSequenceMs, Qt::PreciseTimer, this, &PlayerManager::runStartSequence);
 }
 
 void PlayerManager::runStartSequence()
 {
     initPlayer();
-    // A media centre that came back (restarted) plays nothing: a box that was playing all along,
-    // above all a stand-by loop with no desk to restart it, would otherwise stay silent for good.
-    if (playingAtLink && playState == Playing)
+    // Above all a stand-by loop, with no desk to restart it, would otherwise stay silent for good.
+    if (std::exchange(restartAtLink, false) && playState == Playing)
         startEntry(emptySkipMs);
     if (usbStickManager->resetFileStuck())
         showMessage(tr("USB stick"),
@@ -204,8 +217,10 @@ void PlayerManager::recognizeAnswer(QByteArray data)
     const QJsonObject message = QJsonDocument::fromJson(data).object();
     const QJsonValue method = message.value(QStringLiteral("method"));
     if (!method.isString()) {
-        if (openPending && MediaCentreRequests::isOpenRefusal(message))
+        if ((entry == Entry::Opening || entry == Entry::Cancelled) && MediaCentreRequests::isOpenRefusal(message))
             onOpenRefused();
+        else if (entry == Entry::Starting && MediaCentreRequests::listsNoActivePlayer(message, openSerial))
+            passOver(true);
         return;
     }
     const QJsonValue eventData = message.value(QStringLiteral("params"))[QStringLiteral("data")];
@@ -215,30 +230,138 @@ void PlayerManager::recognizeAnswer(QByteArray data)
         // entry has started belongs to the entry it replaced.
         const bool ended = eventData[QStringLiteral("end")].toBool(false);
         const bool pictureStopped = eventData[QStringLiteral("player")][QStringLiteral("playerid")].toInt(-1) == picturePlayerId;
-        if (ended && !pictureStopped && !openPending && playState != Stopped && playerId != picturePlayerId)
+        if (ended && !pictureStopped && entry == Entry::Shown && playState != Stopped && playerId != picturePlayerId)
             onTrackEnd();
     } else if (method.toString() == QLatin1String("Player.OnPlay")) {
-        openPending = false;
         playerId = eventData[QStringLiteral("player")][QStringLiteral("playerid")].toInt(0);
-        if (std::exchange(stopOnPlay, false)) {
-            sendToPlayer(MediaCentreRequests::stop(playerId));
-            return;
-        }
-        if (playerId == picturePlayerId && playMode != LoopSingle)
-            imageTimer->start(imageInterval);
+        onPlayReported();
+    } else if (method.toString() == QLatin1String("Player.OnAVStart")) {
+        onAvStarted();
     }
 }
 
+void PlayerManager::onPlayReported()
+{
+    if (entry == Entry::Cancelled) {
+        setEntry(Entry::Idle);
+        sendToPlayer(MediaCentreRequests::stop(playerId));
+        return;
+    }
+    if (playerId == picturePlayerId) {
+        if (entry == Entry::Opening || entry == Entry::Starting)
+            onAvStarted();
+        if (playMode != LoopSingle)
+            imageTimer->start(imageInterval);
+    } else if (entry == Entry::Opening) {
+        entry = Entry::Starting;
+    }
+}
+
+// Sound or picture has started: the entry plays, and the list plays again.
+void PlayerManager::onAvStarted()
+{
+    if (entry != Entry::Opening && entry != Entry::Starting)
+        return;
+    setEntry(Entry::Shown);
+    unplayable.clear();
+}
+
 // The media centre refuses to open a file that vanished from the stick after the playlist was read:
-// no item plays and no end will come, so the entry is passed over like a placeholder instead of
-// leaving the list stalled there for good.
+// no item plays and no end will come.
 void PlayerManager::onOpenRefused()
 {
-    openPending = false;
-    stopOnPlay = false;
     qDebug() << "media centre refused to open" << trackList.value(currentTrack);
-    if (playState == Playing)
+    passOver(false);
+}
+
+void PlayerManager::onEntryTimer()
+{
+    switch (entry) {
+    case Entry::Opening:
+    case Entry::Starting:
+        checkStillStarting();
+        break;
+    case Entry::Leaving:
+        onTrackEnd();
+        break;
+    case Entry::GivenUp:
+        retryAfterGivingUp();
+        break;
+    default:
+        break;
+    }
+}
+
+// Runs every startCheckMs of playing time while an entry has not started. Nothing is judged while
+// the link is down: a media centre that restarts takes its time, and the entry starts again then.
+void PlayerManager::checkStillStarting()
+{
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        openedAt.start();
+    } else if (openedAt.elapsed() >= startBoundMs) {
+        qDebug() << "no sound or picture from" << trackList.value(currentTrack);
+        passOver(true);
+        return;
+    } else if (entry == Entry::Starting) {
+        sendToPlayer(MediaCentreRequests::activePlayers(openSerial));
+    }
+    entryTimer->start(startCheckMs);
+}
+
+// An entry that cannot play is passed over like a placeholder, in every mode; once a whole round
+// could not play, the box stops trying until something changes.
+void PlayerManager::passOver(bool stopPlayer)
+{
+    // What the media centre still holds of it leaves the screen.
+    if (stopPlayer)
+        sendToPlayer(MediaCentreRequests::stop(playerId));
+    unplayable.insert(currentTrack);
+    if (playState != Playing) {
+        setEntry(Entry::Idle);
+    } else if (wholeRoundUnplayable()) {
+        qDebug() << "nothing on the playlist can be played; waiting for a command";
+        stickWasAway = false;
+        setEntry(Entry::GivenUp, stickLookMs);
+        showInfo(tr("Play"), tr("Nothing on the playlist can be played"), noticeMs);
+    } else {
         endEntryAfter(emptySkipMs);
+    }
+}
+
+// Only the modes that come back to the same entries by themselves could go round for ever.
+bool PlayerManager::wholeRoundUnplayable() const
+{
+    switch (playMode) {
+    case LoopSingle:
+        return unplayable.contains(currentTrack);
+    case LoopPlaylist:
+    case Shuffle:
+        for (int i = 0; i < trackList.size(); ++i)
+            if (trackList.at(i) != emptyEntry && !unplayable.contains(i))
+                return false;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A stick pulled and put back (all files had vanished) plays again without waiting for the desk.
+void PlayerManager::retryAfterGivingUp()
+{
+    if (!stickMounted()) {
+        stickWasAway = true;
+    } else if (stickWasAway && playState == Playing) {
+        qDebug() << "the stick is back; playing again";
+        unplayable.clear();
+        startEntry(emptySkipMs);
+        return;
+    }
+    entryTimer->start(stickLookMs);
+}
+
+bool PlayerManager::stickMounted() const
+{
+    return usbStorage.isValid() && QStorageInfo(stickRoot()).rootPath() == stickRoot();
 }
 
 // ---- notices and monitor ----------------------------------------------------
@@ -316,9 +439,9 @@ void PlayerManager::initPlayer()
     showInfo(QStringLiteral("No dmx track"), QString::number(noDmxTrack), 1000);
     noDmxTrack = qMax(0, noDmxTrack);
 
-    // Bounded so that a huge number of seconds cannot wrap round to a negative interval.
+    // Bounded so that a huge number of seconds cannot wrap round to another interval.
     const qint64 intervalMs = config.value(QStringLiteral("imageinterval"), 10).toLongLong() * 1000;
-    imageInterval = int(qBound<qint64>(0, intervalMs, std::numeric_limits<int>::max()));
+    imageInterval = int(qBound<qint64>(std::numeric_limits<int>::min(), intervalMs, std::numeric_limits<int>::max()));
 
     if (config.value(QStringLiteral("language"), QStringLiteral("English")).toString() == QLatin1String("Polish")) {
         translator.load(QStringLiteral("polish.qm"), QStringLiteral(":/translations"));
@@ -340,35 +463,58 @@ QString PlayerManager::entryPath() const
     return stickRoot() + QLatin1Char('/') + trackList.at(currentTrack);
 }
 
+// Every change of the entry's state passes here, so a timer armed for an earlier state never acts
+// on a later one.
+void PlayerManager::setEntry(Entry state, int timerMs)
+{
+    entry = state;
+    entryTimer->stop();
+    if (timerMs >= 0)
+        entryTimer->start(timerMs);
+}
+
 void PlayerManager::startEntry(int skipDelayMs)
 {
     if (!indexValid())
         return;
-    const QString entry = trackList.at(currentTrack);
-    ++entryToken;
-    if (entry == emptyEntry && playMode >= Playlist && playMode <= Shuffle) {
+    const QString item = trackList.at(currentTrack);
+    if (item == emptyEntry && playMode >= Playlist && playMode <= Shuffle) {
         endEntryAfter(skipDelayMs);
         return;
     }
+    setEntry(Entry::Idle);
     sendToPlayer(MediaCentreRequests::stop(playerId));
-    if (entry != emptyEntry)
+    if (item != emptyEntry)
         openEntry();
 }
 
 void PlayerManager::openEntry()
 {
-    openPending = true;
-    stopOnPlay = false;
+    ++openSerial;
+    openedAt.start();
+    setEntry(Entry::Opening, startCheckMs);
     sendToPlayer(MediaCentreRequests::open(entryPath()));
     showInfo(tr("Play"), trackList.at(currentTrack), 2000);
 }
 
 void PlayerManager::play()
 {
+    // A play command is a new try, also for entries that could not play a moment ago.
+    unplayable.clear();
+    playCurrent();
+}
+
+void PlayerManager::playCurrent()
+{
     if (playState == Paused && playerId != picturePlayerId && previousState == Playing) {
         previousState = Paused;
         playState = Playing;
         sendToPlayer(MediaCentreRequests::resume(playerId));
+        // The time to start counts again from here.
+        if (entry == Entry::Opening || entry == Entry::Starting) {
+            openedAt.start();
+            entryTimer->start(startCheckMs);
+        }
     } else if (playState == Paused && playerId == picturePlayerId) {
         previousState = Paused;
         playState = Playing;
@@ -385,9 +531,12 @@ void PlayerManager::playOnly()
     if (!indexValid())
         return;
     qDebug() << "Play only";
+    setEntry(Entry::Idle);
     sendToPlayer(MediaCentreRequests::stop(playerId));
+    ++openSerial;
+    openedAt.start();
     showInfo(tr("Play"), trackList.at(currentTrack), 2000);
-    openPending = true;
+    setEntry(Entry::Opening, startCheckMs);
     sendToPlayer(MediaCentreRequests::open(entryPath()));
 }
 
@@ -404,6 +553,9 @@ void PlayerManager::pause()
             sendToPlayer(MediaCentreRequests::pause(playerId));
         else
             imageTimer->stop();
+        // A paused entry is not judged on its start.
+        if (entry == Entry::Opening || entry == Entry::Starting)
+            entryTimer->stop();
     }
     showInfo(tr("Pause"), QString(), 1500);
 }
@@ -413,7 +565,6 @@ void PlayerManager::stop()
     previousState = playState;
     playState = Stopped;
     imageTimer->stop();
-    ++entryToken;
     stopPlayer();
     currentTrack = selectedTrack;
     showInfo(tr("Stop"), QString(), 1500);
@@ -424,7 +575,7 @@ void PlayerManager::stop()
 void PlayerManager::stopPlayer()
 {
     sendToPlayer(MediaCentreRequests::stop(playerId));
-    stopOnPlay = openPending;
+    setEntry(entry == Entry::Opening ? Entry::Cancelled : Entry::Idle);
 }
 
 void PlayerManager::setTrack(int track)
@@ -453,6 +604,11 @@ void PlayerManager::setMode(int mode)
         return;
     playMode = mode;
     currentTrack = selectedTrack;
+    // A box that gave up tries again in the new mode; otherwise the mode waits for the next start.
+    if (entry == Entry::GivenUp && playState == Playing) {
+        unplayable.clear();
+        startEntry(emptySkipMs);
+    }
 }
 
 void PlayerManager::setVolume(int vol)
@@ -483,14 +639,12 @@ void PlayerManager::breakImage()
 // signal's return in the meantime is not ended by it.
 void PlayerManager::endEntryAfter(int ms)
 {
-    QTimer::singleShot(ms, this, [this, token = entryToken] {
-        if (token == entryToken)
-            onTrackEnd();
-    });
+    setEntry(Entry::Leaving, ms);
 }
 
 void PlayerManager::onTrackEnd()
 {
+    setEntry(Entry::Idle);
     imageTimer->stop();
     if (playState == Stopped)
         return;
@@ -504,11 +658,11 @@ void PlayerManager::advanceAfterTrackEnd()
     case Single:
         break;
     case LoopSingle:
-        play();
+        playCurrent();
         break;
     case Playlist:
         if (++currentTrack < size)
-            play();
+            playCurrent();
         break;
     case LoopPlaylist:
         do {
@@ -516,11 +670,13 @@ void PlayerManager::advanceAfterTrackEnd()
         } while (currentTrack < size && trackList.at(currentTrack) == emptyEntry);
         if (currentTrack >= size)
             currentTrack = 0;
-        play();
+        playCurrent();
         break;
     case Shuffle:
-        currentTrack = size > 0 ? int(shuffleGenerator.bounded(quint32(size))) : 0;
-        play();
+        // Every entry can come, from the standard generator unseeded: every box draws the same
+        // order after every start, which a show of several boxes may count on.
+        currentTrack = size > 0 ? std::rand() % size : 0;
+        playCurrent();
         break;
     default:
         break;
@@ -551,7 +707,8 @@ void PlayerManager::onDmxReturned()
         stopPlayer();
     // The stand-by entry ends here: neither its picture interval nor a pending skip moves on from it.
     imageTimer->stop();
-    ++entryToken;
+    if (entry != Entry::Cancelled)
+        setEntry(Entry::Idle);
     playState = previousState;
     currentTrack = selectedTrack;
 }

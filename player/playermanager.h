@@ -2,8 +2,9 @@
 #define PLAYERMANAGER_H
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QObject>
-#include <QRandomGenerator>
+#include <QSet>
 #include <QStorageInfo>
 #include <QStringList>
 #include <QTranslator>
@@ -67,17 +68,40 @@ private:
     enum NoDmxAction { PlayStandbyTrack = 0, StopPlayback = 1, MonitorOff = 2 };
     static constexpr int picturePlayerId = 2;
 
+    // The life of the one entry the box shows. entryTimer serves the state it is in: while Opening
+    // or Starting it looks again whether the entry is still coming; in Leaving it ends the entry
+    // (onTrackEnd); in GivenUp it looks for a stick put back.
+    enum class Entry {
+        Idle,      // nothing opened: stopped, ended, or a placeholder in the single modes
+        Opening,   // Open sent; the media centre has not reported it playing yet
+        Starting,  // reported playing (audio or video), its picture and sound not yet started
+        Cancelled, // stopped while Opening: gets its own stop once it reports playing
+        Shown,     // playing: sound or picture started, or a still image shown
+        Leaving,   // passed over or ended by the box; onTrackEnd follows when entryTimer fires
+        GivenUp,   // a whole round could not play: waits for a command or a stick put back
+    };
+
     bool send(const QString &cmd);
     void runStartSequence();
     void showVersion();
     void checkForUpdates();
     void readPlaylist();
     QString stickRoot() const;
+    bool stickMounted() const;
     QString entryPath() const;
     bool indexValid() const;
+    void setEntry(Entry state, int timerMs = -1);
+    void playCurrent();
     void startEntry(int skipDelayMs);
     void openEntry();
+    void onPlayReported();
+    void onAvStarted();
     void onOpenRefused();
+    void onEntryTimer();
+    void checkStillStarting();
+    void passOver(bool stopPlayer);
+    bool wholeRoundUnplayable() const;
+    void retryAfterGivingUp();
     void stopPlayer();
     void endEntryAfter(int ms);
     void advanceAfterTrackEnd();
@@ -108,13 +132,16 @@ private:
     QTimer *retryTimer = nullptr;
     PlayerUsbStickManager *usbStickManager = nullptr;
 
+    Entry entry = Entry::Idle;
+    QTimer *entryTimer = nullptr;
+    QElapsedTimer openedAt;  // the playing time an Opening or Starting entry has had so far
+    int openSerial = 0;      // tells the answer to a look at the players from an earlier entry's
+    QSet<int> unplayable;    // entries passed over since something last played
+    bool stickWasAway = false;
+    bool restartAtLink = false;
+
     JsonStreamSplitter splitter;
-    QRandomGenerator shuffleGenerator;
     bool sending = false;
-    bool playingAtLink = false;
-    bool openPending = false; // an Open went out and its item has not been reported playing
-    bool stopOnPlay = false;  // a stop came while an Open was under way
-    int entryToken = 0;       // changes whenever the entry on screen is replaced or stopped
     bool readDeferred = false;
     bool translatorInstalled = false;
 

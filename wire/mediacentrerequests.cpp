@@ -1,5 +1,7 @@
 #include "wire/mediacentrerequests.h"
 
+#include <QJsonArray>
+
 // The spacing inside the templates differs from request to request; it is kept
 // exactly so that the bytes on the wire stay what the media centre was tested with.
 namespace {
@@ -13,6 +15,8 @@ const char resumeTemplate[] =
     R"({"jsonrpc":"2.0","method":"Player.PlayPause","params":{"playerid":%1,"play":true},"id":1})";
 const char stopTemplate[] =
     R"({"jsonrpc": "2.0", "method": "Player.Stop", "params": { "playerid": %1 }, "id": 1})";
+const char activePlayersTemplate[] =
+    R"({"jsonrpc":"2.0","method":"Player.GetActivePlayers","id":"active-%1"})";
 const char openTemplate[] =
     R"({"jsonrpc":"2.0","id":"1","method":"Player.Open","params":{"item":{"file":"%1"}}})";
 }
@@ -54,6 +58,18 @@ QString MediaCentreRequests::open(const QString &path)
 bool MediaCentreRequests::isOpenRefusal(const QJsonObject &reply)
 {
     return reply.contains(QStringLiteral("error")) && reply.value(QStringLiteral("id")) == QJsonValue(QStringLiteral("1"));
+}
+
+QString MediaCentreRequests::activePlayers(int serial)
+{
+    return QString::fromLatin1(activePlayersTemplate).arg(serial);
+}
+
+bool MediaCentreRequests::listsNoActivePlayer(const QJsonObject &reply, int serial)
+{
+    const QJsonValue result = reply.value(QStringLiteral("result"));
+    return reply.value(QStringLiteral("id")) == QJsonValue(QStringLiteral("active-%1").arg(serial))
+        && result.isArray() && result.toArray().isEmpty();
 }
 
 QString MediaCentreRequests::escaped(const QString &text)

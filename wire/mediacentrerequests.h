@@ -20,6 +20,12 @@ public:
     // An error reply to open(): only that request carries the id as a string, and the media centre
     // answers with the id as it was sent.
     static bool isOpenRefusal(const QJsonObject &reply);
+    // Asks which players play. The serial comes back in the answer's id, so an answer about an
+    // earlier entry is told apart.
+    static QString activePlayers(int serial);
+    // True only for the answer to activePlayers(serial) that lists no player at all: the item the
+    // media centre reported playing has already gone without a word.
+    static bool listsNoActivePlayer(const QJsonObject &reply, int serial);
 
     // The contents of a JSON string literal for text, without the surrounding quotes.
     static QString escaped(const QString &text);

@@ -15,6 +15,10 @@
 <context>
     <name>PlayerManager</name>
     <message>
+        <source>Nothing on the playlist can be played</source>
+        <translation>Żadnej pozycji listy nie można odtworzyć</translation>
+    </message>
+    <message>
         <source>Version</source>
         <translation>Wersja</translation>
     </message>

@@ -7,6 +7,8 @@
 #include "tests/support/testmain.h"
 #include "tools/standins/devicefiles.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QtTest>
 
 class PlayerRig
@@ -111,17 +113,46 @@ private:
         const QString stickConfig = Box::stickPath() + "/config.ini";
         if (word == "dmx") {
             player.isDmx(arg == "on");
-        } else if (QStringList{"onplay", "end", "glued"}.contains(word)) {
-            // "end", "end 2", "onplay 2", "glued onplay 1 + end": pushed in one write, each handled before the next step
-            const QStringList parts = (word == "glued" ? arg : word + ' ' + arg).split('+');
-            const int target = notificationsHandled + parts.size();
+        } else if (QStringList{"onplay", "announced", "avstart", "end", "glued"}.contains(word)) {
+            // "end", "end 2", "onplay 2", "glued onplay 1 + end": pushed in one write, each handled
+            // before the next step. "onplay 1" is an item that starts (audio and video also report
+            // their start); "announced 1" is only reported playing (an item that cannot be decoded,
+            // or one slow to start: "avstart 1" starts it).
             QByteArray bytes;
-            for (const QString &part : parts) {
-                const QString id = part.trimmed().section(' ', 1);
-                bytes += part.trimmed().startsWith("onplay") ? FakeMediaCentre::onPlay(id.toInt()) : FakeMediaCentre::onStop(true, id.isEmpty() ? -1 : id.toInt());
+            int count = 0;
+            for (const QString &part : (word == "glued" ? arg : word + ' ' + arg).split('+')) {
+                const QString kind = part.trimmed().section(' ', 0, 0), id = part.trimmed().section(' ', 1);
+                const QList<QByteArray> messages = kind == "end" ? QList<QByteArray>{FakeMediaCentre::onStop(true, id.isEmpty() ? -1 : id.toInt())}
+                    : kind == "avstart" ? QList<QByteArray>{FakeMediaCentre::onAvStart(id.toInt())}
+                    : kind == "announced" || id == "2" ? QList<QByteArray>{FakeMediaCentre::onPlay(id.toInt())}
+                    : QList<QByteArray>{FakeMediaCentre::onPlay(id.toInt()), FakeMediaCentre::onAvStart(id.toInt())};
+                for (const QByteArray &message : messages)
+                    bytes += message;
+                count += messages.size();
             }
+            const int target = notificationsHandled + count;
             centre.push(bytes);
             STEP_VERIFY(QTest::qWaitFor([&] { return notificationsHandled >= target; }, 5000), "the player did not handle it");
+        } else if (word == "gone" || word == "alive") {
+            // Answers the player's next look at the active players: none (the item has gone), or
+            // the video player.
+            const auto asked = [&] { return centre.requests("Player.GetActivePlayers").size() > answeredLooks; };
+            STEP_VERIFY(QTest::qWaitFor(asked, 10000), "the player did not ask");
+            const QJsonValue id = centre.requests("Player.GetActivePlayers").at(answeredLooks++).json.value("id");
+            const QJsonArray players = word == "gone" ? QJsonArray() : QJsonArray{QJsonObject{{"playerid", 1}, {"type", "video"}}};
+            centre.push(QJsonDocument(QJsonObject{{"id", id}, {"jsonrpc", "2.0"}, {"result", players}}).toJson(QJsonDocument::Compact));
+            STEP_VERIFY(sync(), "no sync");
+        } else if (word == "refused") {
+            // The media centre's answer to an Open of a file that is not there.
+            centre.push(R"({"error":{"code":-32602,"message":"Invalid params."},"id":"1","jsonrpc":"2.0"})");
+            STEP_VERIFY(sync(), "no sync");
+        } else if (word == "rm") {
+            DeviceFiles::removeFile(Box::stickPath() + '/' + arg);
+        } else if (word == "pull" || word == "plug") {
+            // The stick leaves (unmounted) or comes back (mounted again, with the file named).
+            STEP_VERIFY(word == "pull" ? DeviceFiles::unmountStick() : DeviceFiles::mountStick(), "mount");
+            if (word == "plug" && !arg.isEmpty())
+                DeviceFiles::writeStickFile(arg, "media");
         } else if (word == "expect") {
             const QStringList wanted = arg.split(QRegularExpression(",\\s*"));
             const bool arrived = QTest::qWaitFor([&] { return unconsumed().size() >= wanted.size(); }, 15000);
@@ -168,6 +199,7 @@ private:
     int notificationsHandled = 0;
     int consumed = 0;
     int syncCount = 0;
+    int answeredLooks = 0;
     qint64 markAtMs = 0;
     qint64 lastMatchAtMs = 0;
     QList<qint64> seenAtMs;

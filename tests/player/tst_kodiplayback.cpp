@@ -12,6 +12,8 @@
 
 #include <QtTest>
 
+#include <utility>
+
 namespace {
 constexpr int mediaSeconds = 2;
 // Clips and tones last mediaSeconds, a picture stays imageinterval (1 s). Generous margins: the
@@ -24,6 +26,7 @@ struct Play {
     qint64 startMs;
     qint64 endMs = -1; // -1: not ended yet
     bool ended = false; // ran to its end (a picture: stopped by the box after its interval)
+    bool started = false; // sound or picture started (a picture always does)
     qint64 ms() const { return endMs - startMs; }
 };
 
@@ -32,6 +35,7 @@ struct Play {
 QList<Play> playsIn(const QList<MediaCentreWatch::Event> &events, int from)
 {
     QList<Play> plays;
+    int earlyStart = -1;
     for (int i = from; i < events.size(); ++i) {
         const QString text = events.at(i).text;
         const qint64 at = events.at(i).atMs;
@@ -39,7 +43,15 @@ QList<Play> playsIn(const QList<MediaCentreWatch::Event> &events, int from)
         if (text.startsWith("OnPlay ")) {
             if (open)
                 open->endMs = at;
-            plays << Play{text.section(' ', 1).toInt(), at};
+            const int player = text.section(' ', 1).toInt();
+            plays << Play{player, at};
+            // The start can come just before the item is reported playing.
+            plays.last().started = player == 2 || std::exchange(earlyStart, -1) == player;
+        } else if (text.startsWith("OnAVStart ")) {
+            if (open && open->player == text.section(' ', 1).toInt())
+                open->started = true;
+            else
+                earlyStart = text.section(' ', 1).toInt();
         } else if (open && (open->player == 2) == (text == "OnStop 2 end") && text.startsWith("OnStop")) {
             open->endMs = at;
             open->ended = text.endsWith("end");
@@ -51,6 +63,8 @@ QList<Play> playsIn(const QList<MediaCentreWatch::Event> &events, int from)
 // "video", "picture", "audio" for an entry played whole; otherwise what happened to it.
 QString describe(const Play &play)
 {
+    if (!play.started)
+        return ScreenLog::playerKind(play.player) + " never started";
     if (play.endMs < 0)
         return ScreenLog::playerKind(play.player) + " still playing";
     const bool whole = play.ended && play.ms() >= (play.player == 2 ? wholePictureMs : wholeMediaMs);
@@ -228,8 +242,40 @@ private slots:
         QVERIFY2(cycle.join(',').contains(played.join(',')), qPrintable(played.join(", ")));
     }
 
+    // A file the media centre accepts but cannot decode: the box passes it over in the loop, round
+    // after round, and on a loop of it alone gives up instead of opening it again and again.
+    void undecodableEntryIsPassedOver()
+    {
+        restartDaemonWith("clip.mp4,broken.mp4,tone.mp3");
+        const int from = start(3, 0);
+        const QStringList round{"video", "video never started", "audio"};
+        QCOMPARE(describe(waitForPlays(from, 9, 120000), 9), round + round + round);
+
+        const int single = start(1, 1);
+        QTest::qWait(30000);
+        const QStringList seen = watch->texts(single);
+        const int opened = seen.filter(QRegularExpression("^OnPlay ")).size();
+        qInfo("loop single on an undecodable file: %d items reported playing in 30 s", opened);
+        QVERIFY2(opened == 1, qPrintable(seen.join(", ")));
+        QVERIFY2(seen.filter("OnAVStart").isEmpty(), qPrintable(seen.join(", ")));
+    }
+
 private:
     void order(uint8_t command, uint16_t value = 0) { board.sendOrder(command, value); }
+
+    // The daemon reads its playlist at start: a new one needs a new start.
+    void restartDaemonWith(const QString &playlist)
+    {
+        settle();
+        daemon.stop();
+        QByteArray ini = "imageinterval=1\n[playlist]\nsize=" + QByteArray::number(playlist.count(',') + 1) + "\n";
+        for (int i = 0; i <= playlist.count(','); ++i)
+            ini += QByteArray::number(i + 1) + "\\track=" + playlist.section(',', i, i).toUtf8() + "\n";
+        DeviceFiles::writeStickConfig(ini);
+        board.clear();
+        QVERIFY(daemon.start());
+        QVERIFY2(board.waitForFrames(2, 30000), daemon.output().constData());
+    }
 
     // Stops the box and waits for the media centre to fall quiet; later checks read from here.
     void settle()

@@ -9,6 +9,8 @@ class TestMediaCentreRequests : public QObject
 private slots:
     void requestBytesMatchTheMediaCentreTemplates_data();
     void requestBytesMatchTheMediaCentreTemplates();
+    void answerListingNoPlayer_data();
+    void answerListingNoPlayer();
 };
 
 void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates_data()
@@ -29,6 +31,8 @@ void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates_data()
     // Only the open request carries its id as a string.
     QTest::newRow("open, quote and backslash escaped") << MediaCentreRequests::open(R"(/media/ZR605/a"b\c.mp4)")
         << QByteArray(R"({"jsonrpc":"2.0","id":"1","method":"Player.Open","params":{"item":{"file":"/media/ZR605/a\"b\\c.mp4"}}})");
+    QTest::newRow("active players, serial in the id") << MediaCentreRequests::activePlayers(42)
+        << QByteArray(R"({"jsonrpc":"2.0","method":"Player.GetActivePlayers","id":"active-42"})");
     // One arg() for all: a "%2" in the title must not be replaced by the message. The media centre
     // answers "Invalid params" to a display time under 1500 ms and shows nothing.
     QTest::newRow("control characters escaped, markers kept, short time raised") << MediaCentreRequests::notification("a\nb\t%2\x01", "%1\"", 1000)
@@ -41,6 +45,27 @@ void TestMediaCentreRequests::requestBytesMatchTheMediaCentreTemplates()
     QFETCH(QByteArray, bytes);
     QCOMPARE(request.toUtf8(), bytes);
     QVERIFY(QJsonDocument::fromJson(bytes).isObject());
+}
+
+// Only an empty list in the answer to this very look means the item has gone: an error, another
+// answer, or an answer about an earlier entry must never pass over the one playing now.
+void TestMediaCentreRequests::answerListingNoPlayer_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("none");
+    QTest::newRow("empty list") << QByteArray(R"({"id":"active-7","jsonrpc":"2.0","result":[]})") << true;
+    QTest::newRow("video listed") << QByteArray(R"({"id":"active-7","jsonrpc":"2.0","result":[{"playerid":1,"playertype":"internal","type":"video"}]})") << false;
+    QTest::newRow("earlier entry") << QByteArray(R"({"id":"active-6","jsonrpc":"2.0","result":[]})") << false;
+    QTest::newRow("numeric id") << QByteArray(R"({"id":7,"jsonrpc":"2.0","result":[]})") << false;
+    QTest::newRow("error") << QByteArray(R"({"error":{"code":-32100,"message":"Failed to execute method."},"id":"active-7","jsonrpc":"2.0"})") << false;
+    QTest::newRow("OK to something else") << QByteArray(R"({"id":"active-7","jsonrpc":"2.0","result":"OK"})") << false;
+    QTest::newRow("no result") << QByteArray(R"({"id":"active-7","jsonrpc":"2.0"})") << false;
+}
+
+void TestMediaCentreRequests::answerListingNoPlayer()
+{
+    QFETCH(QByteArray, reply);
+    QTEST(MediaCentreRequests::listsNoActivePlayer(QJsonDocument::fromJson(reply).object(), 7), "none");
 }
 
 QTEST_GUILESS_MAIN(TestMediaCentreRequests)

@@ -35,7 +35,16 @@ const QStringList script{
     "play picture.png 1 => OnPlay 2",
     "play tone.mp3 2 => OnPlay 0",
     "open clip.mp4 => OnPlay 1", // video replaces audio without a stop
+    "started => -",
+    "active => -",
     "stop 1 => OnStop stop",
+    // A file it cannot decode is reported stopped, then playing, and is gone at once.
+    "open broken.mp4 => OnPlay 1",
+    "started => -",
+    "active => -",
+    "open tone.mp3 => OnPlay 0", // after it, a file that plays starts as usual
+    "started => -",
+    "stop 0 => OnStop stop",
     "resume 1 => error -32100",
 };
 
@@ -55,13 +64,22 @@ QStringList run(quint16 port)
     if (!watch.connectTo(port))
         return {"no connection"};
     QStringList steps;
+    int opened = 0;
     for (const QString &step : script) {
         const QString call = step.section(" => ", 0, 0), until = step.section(" => ", 1);
         const int from = watch.events().size();
-        watch.write(request(call.section(' ', 0, 0), call.section(' ', 1)));
+        if (call == "started") {
+            // Whether sound or picture of the last opened item started (it comes 0.1-2 s after).
+            steps << call + ": " + (watch.waitFor(QString("OnAVStart"), opened, 5000, true) ? "yes" : "no");
+            continue;
+        }
+        if (call.startsWith("open"))
+            opened = from;
+        watch.write(call == "active" ? MediaCentreRequests::activePlayers(1) : request(call.section(' ', 0, 0), call.section(' ', 1)));
         const bool done = until == "-" || watch.waitFor(until, from, 20000);
         QTest::qWait(600);
-        steps << call + ": " + watch.texts(from).join(", ") + (done ? "" : " (no " + until + ")");
+        // When exactly the start comes varies; "started" asks for it.
+        steps << call + ": " + watch.texts(from).filter(QRegularExpression("^(?!OnAVStart)")).join(", ") + (done ? "" : " (no " + until + ")");
     }
     return steps;
 }

@@ -66,15 +66,56 @@ private slots:
         row("picture, loop single: stays", pictures, "imageinterval=1", "setMode 1;" + picture + "wait 1600; none");
         row("picture, playlist: moves on 100 ms after it", pictures, "imageinterval=1", "setMode 2;" + picture + "expect stop:2, stop:2, open:b.mp4; took 1000 1800");
         row("picture paused: stays, restarts on play", pictures, "imageinterval=1", picture + "pause; wait 1500; none; play; expect stop:2, open:p.png");
+        // One stop per picture, not one per turn of the event loop until the next entry starts.
+        row("picture interval 0: one stop, then the next entry", pictures, "imageinterval=0",
+            "setMode 2;" + picture + "expect stop:2, stop:2, open:b.mp4; wait 300; none");
+        row("negative picture interval: the picture stays", pictures, "imageinterval=-1", "setMode 2;" + picture + "wait 1600; none");
         row("picture: a track change stops its timer", pictures, "imageinterval=1", picture + "setTrack 1; expect stop:2, open:b.mp4; wait 700; none");
     }
 
     void trackEndsAndPictures() { PlayerRig::runScenario(); }
-    // The stand-in answers as the real media centre does (stray picture stops, refusals): every entry
-    // plays whole, round after round, and a file removed after the playlist was read is passed over.
+
+    // An entry the media centre reports playing but never starts, or refuses, is passed over; a
+    // round of nothing but such entries stops the box trying until something changes.
+    void entriesThatCannotPlay_data()
+    {
+        PlayerRig::addColumns();
+        const QString broken = "a.mp4,broken.mp4,c.mp4", nothing = "Play|Nothing on the playlist can be played";
+        row("loop playlist passes over an entry that never starts", broken, "",
+            "setMode 3;" + playing + "end; expect stop:1, open:broken.mp4; announced 1; gone; mark; expect active, stop:1, stop:1, open:c.mp4; "
+            "took 300 1200; onplay 1; end; expect stop:1, open:a.mp4");
+        row("single: the entry is stopped and nothing follows", broken, "",
+            "setTrack 1; play; expect stop:0, open:broken.mp4; announced 1; gone; expect active, stop:1; wait 700; none");
+        row("a slow start still listed as playing is waited for", broken, "",
+            "setMode 3; play; expect stop:0, open:a.mp4; announced 1; alive; expect active; avstart 1; wait 3500; none; end; expect stop:1, open:broken.mp4");
+        row("a paused entry is not judged on its start", broken, "",
+            "play; expect stop:0, open:a.mp4; announced 1; pause; expect pause:1; wait 3500; none; play; expect resume:1; gone; expect active, stop:1");
+        row("loop single gives up after one failed try, says so once, and a play tries again", broken, "showosd=true",
+            "setTrack 1; setMode 1; play; expect stop:0, open:broken.mp4, note:Play|broken.mp4; announced 1; gone; expect active, stop:1, note:" + nothing
+            + "; wait 3500; none; play; expect stop:1, open:broken.mp4, note:Play|broken.mp4");
+        row("a refused round gives up; a mode command tries again", "a.mp4,b.mp4", "showosd=true",
+            "setMode 3; rm a.mp4; rm b.mp4; play; expect stop:0, open:a.mp4, note:Play|a.mp4; refused; expect stop:0, open:b.mp4, note:Play|b.mp4; refused; "
+            "expect note:" + nothing + "; wait 1500; none; setMode 3; expect stop:0, open:a.mp4, note:Play|a.mp4");
+        row("given up, a track command tries again", "a.mp4,b.mp4", "",
+            "setMode 3; rm a.mp4; rm b.mp4; play; expect stop:0, open:a.mp4; refused; expect stop:0, open:b.mp4; refused; wait 1000; none; "
+            "setTrack 1; expect stop:0, open:b.mp4");
+        row("one good entry keeps the round going", "a.mp4,b.mp4", "",
+            "setMode 3; rm b.mp4; play; expect stop:0, open:a.mp4; onplay 1; end; expect stop:1, open:b.mp4; refused; expect stop:1, open:a.mp4; onplay 1; end; "
+            "expect stop:1, open:b.mp4; refused; expect stop:1, open:a.mp4");
+        row("given up, a stick pulled and put back plays again", "a.mp4,b.mp4", "",
+            "setMode 3; rm a.mp4; rm b.mp4; play; expect stop:0, open:a.mp4; refused; expect stop:0, open:b.mp4; refused; pull; wait 2500; plug b.mp4; "
+            "expect stop:0, open:b.mp4");
+        row("a stop while an entry starts ends it there", broken, "",
+            "setTrack 1; play; expect stop:0, open:broken.mp4; announced 1; stop; expect stop:1; wait 3500; none");
+    }
+
+    void entriesThatCannotPlay() { PlayerRig::runScenario(); }
+    // The stand-in answers as the real media centre does (stray picture stops, refusals, files it
+    // cannot decode): every entry plays whole, round after round, and a file removed after the
+    // playlist was read or one that cannot be decoded is passed over.
     void loopPlaylistRunsWholeRoundsAgainstTheStandIn()
     {
-        const QStringList round{"clip.mp4", "picture.png", "gone.mp4", "tone.mp3"};
+        const QStringList round{"clip.mp4", "picture.png", "gone.mp4", "broken.mp4", "tone.mp3"};
         PlayerRig::writeStick(round, "imageinterval=1");
         PlayerRig rig;
         rig.centre.setSimulatePlayback(true);
@@ -82,13 +123,13 @@ private slots:
         QVERIFY(rig.start());
         QVERIFY(QFile::remove(Box::stickPath() + "/gone.mp4"));
         rig.run("setMode 3; play");
-        QTRY_VERIFY_WITH_TIMEOUT(rig.centre.requests("Player.Open").size() >= 9, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.centre.requests("Player.Open").size() >= 11, 40000);
         const auto opens = rig.centre.requests("Player.Open");
         QStringList played;
-        for (int i = 0; i < 9; ++i) {
+        for (int i = 0; i < 11; ++i) {
             const QString file = opens[i].params().value("item")["file"].toString().section('/', -1);
-            const qint64 shown = i < 8 ? opens[i + 1].atMs() - opens[i].atMs() : 1000;
-            const qint64 whole = file == "picture.png" ? 950 : file == "gone.mp4" ? 0 : 290;
+            const qint64 shown = i < 10 ? opens[i + 1].atMs() - opens[i].atMs() : 1000;
+            const qint64 whole = file == "picture.png" ? 950 : file.startsWith("gone") || file.startsWith("broken") ? 0 : 290;
             played << file + (shown >= whole ? "" : QString(" for only %1 ms").arg(shown));
         }
         QCOMPARE(played, round + round + QStringList{"clip.mp4"});

@@ -25,6 +25,7 @@ QString FakeMediaCentre::line(const Request &r)
         : m == "Player.Open" ? "open:" + p["item"]["file"].toString().remove(Box::stickPath() + "/")
         : m == "Player.PlayPause" ? (p["play"].toBool() ? "resume:" : "pause:") + id
         : m == "Application.SetVolume" ? "volume:" + QString::number(p["volume"].toInt())
+        : m == "Player.GetActivePlayers" ? QString("active")
         : m == "GUI.ShowNotification" ? "note:" + p["title"].toString() + "|" + p["message"].toString()
         : "other:" + m;
 }

@@ -1,10 +1,13 @@
 #include "tests/support/realmediacentre.h"
 
 #include "tools/standins/box.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QDir>
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QtTest>
 
 bool RealMediaCentre::start(QString *why)
@@ -34,10 +37,19 @@ bool RealMediaCentre::writeMedia(int seconds, QString *why)
     ffmpeg.setWorkingDirectory(Box::stickPath());
     ffmpeg.start("ffmpeg", QString("-v error -y -f lavfi -i testsrc=duration=%1:size=160x120:rate=25 -f lavfi -i sine=duration=%1 "
         "-map 0 -map 1 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest clip.mp4 -map 0 -frames:v 1 picture.png -map 1 tone.mp3").arg(seconds).split(' '));
-    if (ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0)
-        return true;
-    *why = "ffmpeg: " + QString::fromUtf8(ffmpeg.readAllStandardError());
-    return false;
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0) {
+        *why = "ffmpeg: " + QString::fromUtf8(ffmpeg.readAllStandardError());
+        return false;
+    }
+    // A file copied half onto the stick looks like this: the clip's header, then noise.
+    QByteArray broken = DeviceFiles::readFile(Box::stickPath() + "/clip.mp4").left(64);
+    QRandomGenerator noise(605);
+    for (int i = 0; i < 300000 / 4; ++i) {
+        const quint32 word = noise.generate();
+        broken.append(reinterpret_cast<const char *>(&word), sizeof word);
+    }
+    DeviceFiles::writeStickFile("broken.mp4", broken);
+    return true;
 }
 
 MediaCentreWatch::MediaCentreWatch(QObject *parent)
@@ -67,9 +79,12 @@ QStringList MediaCentreWatch::texts(int from) const
     return out;
 }
 
-bool MediaCentreWatch::waitFor(const QString &text, int from, int timeoutMs)
+bool MediaCentreWatch::waitFor(const QString &text, int from, int timeoutMs, bool prefix)
 {
-    return QTest::qWaitFor([&] { return texts(from).contains(text); }, timeoutMs);
+    return QTest::qWaitFor([&] {
+        const QStringList seen = texts(from);
+        return prefix ? std::any_of(seen.begin(), seen.end(), [&](const QString &t) { return t.startsWith(text); }) : seen.contains(text);
+    }, timeoutMs);
 }
 
 QString MediaCentreWatch::describe(const QByteArray &message)
@@ -77,13 +92,19 @@ QString MediaCentreWatch::describe(const QByteArray &message)
     const QJsonObject json = QJsonDocument::fromJson(message).object();
     if (json.contains("error"))
         return "error " + QString::number(json["error"]["code"].toInt());
+    if (json["result"].isArray()) {
+        QStringList players;
+        for (const QJsonValue player : json["result"].toArray())
+            players << QString::number(player["playerid"].toInt());
+        return "players " + (players.isEmpty() ? QString("none") : players.join(' '));
+    }
     const QString method = json["method"].toString();
     const QJsonValue data = json["params"]["data"];
     const QJsonValue player = data["player"]["playerid"];
     const QString id = player.isDouble() ? QString::number(player.toInt()) + ' ' : QString();
     if (method == "Player.OnStop")
         return "OnStop " + id + (data["end"].toBool() ? "end" : "stop");
-    if (method == "Player.OnPlay" || method == "Player.OnPause" || method == "Player.OnResume")
+    if (method == "Player.OnPlay" || method == "Player.OnPause" || method == "Player.OnResume" || method == "Player.OnAVStart")
         return method.mid(7) + ' ' + id.trimmed();
     if (method == "Application.OnVolumeChanged")
         return "Volume " + QString::number(data["volume"].toInt());

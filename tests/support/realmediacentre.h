@@ -18,8 +18,8 @@ public:
     bool start(QString *why);
     void stop();
 
-    // `seconds` of video with sound (clip.mp4), one frame of it as a picture (picture.png) and as
-    // long a tone (tone.mp3), written to the stick.
+    // `seconds` of video with sound (clip.mp4), one frame of it as a picture (picture.png), as long
+    // a tone (tone.mp3) and a video it cannot decode (broken.mp4), written to the stick.
     static bool writeMedia(int seconds, QString *why);
 
 private:
@@ -28,7 +28,8 @@ private:
 
 // The notices and error replies of one connection, each as a short line: "OnPlay 1", "OnStop end",
 // "OnStop stop" (end false), "OnStop 2 end" (naming the picture player), "OnPause 1", "OnResume 0",
-// "error -32602", "Volume 50". Everything else the media centre says is left out.
+// "OnAVStart 1", "error -32602", "Volume 50", "players 1" or "players none" (the active players).
+// Everything else the media centre says is left out.
 class MediaCentreWatch : public QObject
 {
     Q_OBJECT
@@ -42,8 +43,9 @@ public:
     void write(const QString &request) { m_socket.write(request.toUtf8()); }
     QList<Event> events() const { return m_events; }
     QStringList texts(int from = 0) const;
-    // Waits until `text` arrives at index `from` or later; true when it did.
-    bool waitFor(const QString &text, int from, int timeoutMs);
+    // Waits until `text` (or, with `prefix`, a text starting with it) arrives at index `from` or
+    // later; true when it did.
+    bool waitFor(const QString &text, int from, int timeoutMs, bool prefix = false);
 
     static QString describe(const QByteArray &message);
 

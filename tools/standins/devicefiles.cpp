@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QSettings>
 
+#include <sys/mount.h>
+
 namespace DeviceFiles {
 
 void writeSettings(const QMap<QString, QVariant> &values)
@@ -29,6 +31,18 @@ void clearStick()
             QDir(entry.filePath()).removeRecursively();
         else
             QFile::remove(entry.filePath());
+}
+
+bool unmountStick()
+{
+    Box::requireBox();
+    return ::umount2(qPrintable(Box::stickPath()), MNT_DETACH) == 0;
+}
+
+bool mountStick()
+{
+    Box::requireBox();
+    return ::mount("/dev/disk/zr605-stick", qPrintable(Box::stickPath()), "tmpfs", 0, "size=64m,mode=755") == 0;
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)

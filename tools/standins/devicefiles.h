@@ -15,6 +15,10 @@ void writeStickFile(const QString &name, const QByteArray &bytes = QByteArray())
 inline void writeStickConfig(const QByteArray &ini) { writeStickFile(QStringLiteral("config.ini"), ini); }
 // Empties the stick without unmounting it.
 void clearStick();
+// Pulls the stick (unmounts it) and plugs an empty one in again at the same place, as the device's
+// mount rule would; false when the kernel refused.
+bool unmountStick();
+bool mountStick();
 void writeFile(const QString &path, const QByteArray &bytes);
 QByteArray readFile(const QString &path);
 void removeFile(const QString &path);

@@ -9,6 +9,8 @@ namespace {
 // The real one's pace: a new item is announced 40-110 ms after the open request.
 constexpr int openToPlayMs = 50;
 constexpr int stopToNoticeMs = 30;
+// Sound and picture start a little after the item is announced (0.1-0.7 s on the real one).
+constexpr int playToAvStartMs = 100;
 
 QByteArray compact(const QJsonObject &object)
 {
@@ -99,6 +101,8 @@ QByteArray MediaCentreStandIn::answer(const Request &request)
             result = playPause(params["playerid"].toInt(-1), params["play"].toBool(true));
         else if (method == "Application.SetVolume")
             result = params["volume"];
+        else if (method == "Player.GetActivePlayers")
+            result = activePlayers();
     }
     reply.insert(result.isObject() && result.toObject().contains("code") ? "error" : "result", result);
     return compact(reply);
@@ -130,8 +134,38 @@ QJsonValue MediaCentreStandIn::open(const QString &file)
         });
         return "OK";
     }
-    later(openToPlayMs, [this, file, player] { startMedia(file, player); });
+    if (undecodable(file))
+        later(openToPlayMs, [this, player] { failMedia(player); });
+    else
+        later(openToPlayMs, [this, file, player] { startMedia(file, player); });
     return "OK";
+}
+
+bool MediaCentreStandIn::undecodable(const QString &file)
+{
+    const QFileInfo info(file);
+    return info.size() == 0 || info.fileName().startsWith("broken");
+}
+
+// The item replaces whatever played, is announced, and has already gone.
+void MediaCentreStandIn::failMedia(Player player)
+{
+    stopPicture();
+    if (m_media != NoPlayer)
+        finishMedia(false);
+    else
+        push(onStop(false));
+    push(onPlay(player));
+}
+
+QJsonArray MediaCentreStandIn::activePlayers() const
+{
+    static const char *const types[] = {"audio", "video", "picture"};
+    QJsonArray players;
+    for (const Player player : {m_media, m_pictureFile.isEmpty() ? NoPlayer : Picture})
+        if (player != NoPlayer)
+            players << QJsonObject{{"playerid", player}, {"playertype", "internal"}, {"type", types[player]}};
+    return players;
 }
 
 void MediaCentreStandIn::startMedia(const QString &file, Player player)
@@ -151,6 +185,10 @@ void MediaCentreStandIn::startMedia(const QString &file, Player player)
     push(onPlay(player));
     emit itemStarted(file, player);
     runMedia();
+    later(playToAvStartMs, [this, player, run = m_mediaRun] {
+        if (run == m_mediaRun)
+            push(onAvStart(player));
+    });
 }
 
 void MediaCentreStandIn::runMedia()
@@ -225,6 +263,11 @@ void MediaCentreStandIn::push(const QByteArray &bytes)
 QByteArray MediaCentreStandIn::onPlay(int playerId)
 {
     return playerNotice("Player.OnPlay", playerId, 1);
+}
+
+QByteArray MediaCentreStandIn::onAvStart(int playerId)
+{
+    return playerNotice("Player.OnAVStart", playerId, 1);
 }
 
 QByteArray MediaCentreStandIn::onStop(bool end, int playerId)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QTcpServer>
@@ -41,6 +42,7 @@ public:
     // Queues bytes for every client; what is pushed before the event loop turns leaves in one write.
     void push(const QByteArray &bytes);
     static QByteArray onPlay(int playerId);
+    static QByteArray onAvStart(int playerId);
     // playerId < 0 leaves out the "player" key, as for audio and video.
     static QByteArray onStop(bool end, int playerId = -1);
 
@@ -52,6 +54,9 @@ public:
     // Ends the audio or video item now, as if it had played to its end.
     void endCurrentItem() { finishMedia(true); }
     static Player playerFor(const QString &file);
+    // What the real one cannot decode (an empty file; here also any file named broken*): it accepts
+    // the open, reports a stop and the item playing, and then nothing more; no player stays active.
+    static bool undecodable(const QString &file);
 
 signals:
     void clientConnected();
@@ -71,6 +76,8 @@ private:
     QJsonValue stop(int playerId);
     QJsonValue playPause(int playerId, bool play);
     void startMedia(const QString &file, Player player);
+    void failMedia(Player player);
+    QJsonArray activePlayers() const;
     void runMedia();
     void finishMedia(bool ended);
     void stopPicture();
