@@ -43,14 +43,15 @@ QStringList PlayerFiles::extractFileListFrom(const QString &path) const
     return files;
 }
 
-// A playlist entry is a path relative to the stick root; one that is absolute or climbs out of
-// the root (by "..", or through a directory link) must never lead to a deletion elsewhere.
+// A playlist entry is a path relative to the stick root (an absolute one is appended to the root as
+// well, so it names a file on the stick); one that climbs out of the root, by ".." or through a link
+// to a folder elsewhere, must never lead to a deletion there.
 bool PlayerFiles::isInsideRoot(const QString &root, const QString &path)
 {
     if (!path.startsWith(root))
         return false;
     const QString relative = path.mid(root.size());
-    if (relative.isEmpty() || QDir::isAbsolutePath(relative))
+    if (relative.isEmpty())
         return false;
     const QString cleanRoot = QDir::cleanPath(root);
     const QString cleanPath = QDir::cleanPath(path);

@@ -116,14 +116,13 @@ void SystemManager::initPlayerSystem()
         return;
 
     qDebug() << "Try create default password file...";
-    execute(QStringLiteral("touch"), {path});
+    // Written whole or not at all: an empty file left by a power cut would refuse every log-in for
+    // good, and without a file the next start tries again.
     if (m_authorizeUser->restoreDefaultPassword()) {
         qDebug() << "Default password restored";
         return;
     }
     qDebug() << "Cannot find default password: DEVICE UNAUTHORIZED!";
-    // Removed again so that the next start tries once more.
-    execute(QStringLiteral("rm"), {path});
 }
 
 int SystemManager::execute(const QString &program, const QStringList &arguments) const

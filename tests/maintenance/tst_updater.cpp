@@ -144,6 +144,33 @@ private slots:
         }
     }
 
+    // /boot stays read-only when its remount fails: missing lines that cannot be added are reported,
+    // and a file that already holds them all needs nothing. The update goes ahead either way.
+    void readOnlyBootConfig_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QStringList>("titles");
+        QTest::newRow("lines missing") << QByteArray("gpu_mem=128\n")
+                                       << QStringList{ "Update", "Data verified", "Error", "Update success" };
+        QTest::newRow("all present") << QByteArray("audio_pwm_mode=2\nhdmi_group=1\nhdmi_mode=16\n")
+                                     << QStringList{ "Update", "Data verified", "Update success" };
+    }
+
+    void readOnlyBootConfig()
+    {
+        QFETCH(QByteArray, config);
+        const QString mount = Box::realProgram("mount");
+        QCOMPARE(QProcess::execute(mount, { "-t", "tmpfs", "tinyboot", "/boot" }), 0);
+        const auto unmount = qScopeGuard([] { QProcess::execute("umount", { "/boot" }); });
+        DeviceFiles::writeFile(bootConfig, config);
+        QCOMPARE(QProcess::execute(mount, { "-o", "remount,ro", "/boot" }), 0);
+        writeStickPair(newProgram);
+
+        QTEST(runUpdater(), "titles");
+        QCOMPARE(DeviceFiles::readFile(bootConfig), config);
+        QCOMPARE(DeviceFiles::readFile(installed), newProgram);
+    }
+
     void networkMarkerSwitchesToDhcpAndDefersUpdate()
     {
         DeviceFiles::writeSettings({ { "NET_MODE", "static" }, { "NET_IP", "10.1.2.3" } });

@@ -129,6 +129,21 @@ private slots:
         QCOMPARE(DeviceFiles::readFile(passwordFile),
                  effects & PasswordReset ? QCryptographicHash::hash("12345678", QCryptographicHash::Md5).toHex() : oldPassword);
     }
+
+    // Without a stick there is nowhere to look: a reset file in the working directory stays unread.
+    void withoutAStickNothingIsRead()
+    {
+        SystemManager::getInstance();
+        m_watcher->setUsbStick(QStorageInfo());
+        DeviceFiles::writeFile(QStringLiteral("/tmp/here/.__zr605__reset"), openssl(R"({"network": true})"));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(QStringLiteral("/tmp/here")));
+        Box::clearCommandLog();
+        m_watcher->watchPendriveContent();
+        QDir::setCurrent(before);
+        QVERIFY(QFile::exists(QStringLiteral("/tmp/here/.__zr605__reset")));
+        QCOMPARE(Box::commandLog(), QStringList());
+    }
 };
 
 QUORVANT_TEST_MAIN(TestUsbStick)
