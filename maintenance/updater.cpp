@@ -1,5 +1,6 @@
 #include "maintenance/updater.h"
 
+#include "maintenance/programcheck.h"
 #include "system/network.h"
 #include "system/systemmanager.h"
 
@@ -145,6 +146,14 @@ void Updater::runUpdate()
     if (!compareFiles(pair.controlFile, pair.programFile)) {
         removeUpdateFiles(pair.controlFile, pair.programFile);
         emit updateInfo(tr("Checksums"), tr("Checksums didn't match. Abort."), noticeDuration);
+        return;
+    }
+
+    // A program that cannot run here would leave the box restarting it for ever after the reboot.
+    if (!ProgramCheck::runsHere(pair.programFile)) {
+        removeUpdateFiles(pair.controlFile, pair.programFile);
+        emit updateInfo(tr("Update error"), tr("The new program cannot run on this box. Keeping the current one."),
+                        noticeDuration);
         return;
     }
 

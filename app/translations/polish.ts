@@ -74,6 +74,10 @@
 <context>
     <name>Updater</name>
     <message>
+        <source>The new program cannot run on this box. Keeping the current one.</source>
+        <translation>Nowy program nie może działać na tym urządzeniu. Pozostaje obecny.</translation>
+    </message>
+    <message>
         <source>Update</source>
         <translation>Aktualizacja</translation>
     </message>

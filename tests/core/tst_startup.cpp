@@ -162,7 +162,7 @@ private slots:
         DeviceFiles::removeFile("/cfg/quorvant");
         DeviceFiles::writeSettings({ { "NET_MODE", "static" }, { "NAME", "Kept" } });
         DeviceFiles::writeStickConfig("language=" + language + "\n");
-        const QByteArray program = "#!/bin/sh\necho new build\n";
+        const QByteArray program = DeviceFiles::readFile(Box::daemonPath());
         if (file == "quorvant") {
             DeviceFiles::writeStickFile("quorvant", program);
             DeviceFiles::writeStickFile("quorvant.md5", QCryptographicHash::hash(program, QCryptographicHash::Md5).toHex());

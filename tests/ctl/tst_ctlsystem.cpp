@@ -188,7 +188,7 @@ private slots:
 
     void updatePairIsInstalledAtStart()
     {
-        const QByteArray program = "#!/bin/sh\necho new build\n";
+        const QByteArray program = DeviceFiles::readFile(Box::daemonPath());
         DeviceFiles::writeFile("/tmp/newbuild", program);
         QCOMPARE(ctl({"update-pair", "/tmp/newbuild", "-o", Box::stickPath()}, {"md5"}),
                  "md5=" + QCryptographicHash::hash(program, QCryptographicHash::Md5).toHex());

@@ -13,7 +13,11 @@ const QString installed = QStringLiteral("/cfg/quorvant");
 const QString stick = QStringLiteral("/media/ZR605/");
 const QString bootConfig = QString::fromLatin1(Updater::bootConfigPath);
 const QByteArray oldProgram = "#!/bin/sh\necho old\n";
-const QByteArray newProgram(3000, '\x7f');
+// A program that runs here: this test's own.
+const QByteArray newProgram = [] {
+    QFile self(QStringLiteral("/proc/self/exe"));
+    return self.open(QIODevice::ReadOnly) ? self.readAll() : QByteArray();
+}();
 const QByteArray banner(80, '#');
 
 // "digest  name\n", the way md5sum makes the control file.
@@ -118,6 +122,29 @@ private slots:
             QVERIFY2(rebootDelayMs >= 1990, qPrintable(QString::number(rebootDelayMs)));
     }
 
+    // Refused before anything is touched: the box would restart a program that cannot run for ever.
+    void programThatCannotRunHereIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("program");
+        QByteArray otherMachine = newProgram, otherClass = newProgram;
+        otherMachine[18] = char(otherMachine[18] ^ 0x01); // x86-64 62 <-> 63, ARM 40 <-> 41
+        otherClass[4] = char(3 - otherClass[4]);          // 32-bit <-> 64-bit
+        QTest::newRow("another machine") << otherMachine;
+        QTest::newRow("another word size") << otherClass;
+        QTest::newRow("a script") << QByteArray("#!/bin/sh\nexec sleep 1000\n");
+        QTest::newRow("cut short") << newProgram.left(newProgram.size() / 2);
+    }
+
+    void programThatCannotRunHereIsRefused()
+    {
+        QFETCH(QByteArray, program);
+        writeStickPair(program);
+        QCOMPARE(runUpdater(), QStringList({ "Update", "Data verified", "Update error" }));
+        QCOMPARE(DeviceFiles::readFile(installed), oldProgram);
+        QVERIFY(!QFile::exists(stick + "quorvant") && !QFile::exists(stick + "quorvant.md5"));
+        QCOMPARE(Box::commandLog(), QStringList());
+    }
+
     void bootConfigGetsOnlyMissingLines_data()
     {
         QTest::addColumn<QByteArray>("config");
@@ -201,7 +228,7 @@ private slots:
         DeviceFiles::writeFile(installed, oldProgram);
         if (readOnly)
             QCOMPARE(QProcess::execute(mount, { "-o", "remount,ro", "/cfg" }), 0);
-        const QByteArray program = readOnly ? newProgram : QByteArray(256 * 1024, '\x7f');
+        const QByteArray program = newProgram; // larger than the 64 KiB /cfg
         writeStickPair(program);
 
         QCOMPARE(runUpdater(), QStringList({ "Update", "Data verified", "Update error" }));
