@@ -1,0 +1,50 @@
+# shellcheck shell=bash
+# Sourced by the tests that run Debian's Kodi in the test box with the package's files in place:
+# puts those files where the package puts them, starts the media centre headless with a fresh
+# profile (scripts/kodi-headless run --bare) and waits for it, and talks to it. The caller sets NAME.
+[ -f /run/quorvant-box/marker ] || { echo "$NAME: run me in the box" >&2; exit 2; }
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+KODI_PROFILE=/tmp/kodi-home
+KODI_PID=
+
+# What debian/quorvant.install puts under /usr/share/kodi, put there the same way (the box's / is a
+# throw-away overlay).
+install_kodi_files() {
+    local source target
+    while read -r source target; do
+        case "$source" in
+            packaging/kodi/*)
+                mkdir -p "/$target"
+                rm -rf "/${target:?}/$(basename "$source")"
+                cp -r "$top/$source" "/$target/"
+                ;;
+        esac
+    done < "$top/debian/quorvant.install"
+}
+
+# However long the media centre takes to open its port: scripts/kodi-headless waits up to its own
+# generous bound (KODI_START_BOUND) and says so when that runs out; nothing is checked then.
+start_kodi() {
+    rm -rf "$KODI_PROFILE"
+    "$top/scripts/kodi-headless" run --bare "$KODI_PROFILE" > /tmp/kodi-headless.log 2>&1 &
+    KODI_PID=$!
+    trap stop_kodi EXIT
+    while ! grep -q '^ready' /tmp/kodi-headless.log; do
+        if ! kill -0 "$KODI_PID" 2>/dev/null; then
+            echo "$NAME: the media centre did not start, so nothing was checked:" >&2
+            sed 's/^/  /' /tmp/kodi-headless.log >&2
+            exit 1
+        fi
+        sleep 0.2
+    done
+    echo "$NAME: $(grep '^ready' /tmp/kodi-headless.log)"
+}
+
+stop_kodi() {
+    [ -n "$KODI_PID" ] || return 0
+    kill "$KODI_PID" 2>/dev/null || true
+    wait "$KODI_PID" 2>/dev/null || true
+    KODI_PID=
+}
+
+request() { printf '%s' "$1" | timeout 5 socat -t 2 - TCP:127.0.0.1:9999; }
