@@ -4,7 +4,7 @@
 # profile (scripts/kodi-headless run --bare) and waits for it, and talks to it. The caller sets NAME.
 [ -f /run/quorvant-box/marker ] || { echo "$NAME: run me in the box" >&2; exit 2; }
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-KODI_PROFILE=/tmp/kodi-home
+KODI_PROFILE=${KODI_PROFILE:-/tmp/kodi-home}
 KODI_PID=
 
 # What debian/quorvant.install puts under /usr/share/kodi, put there the same way (the box's / is a

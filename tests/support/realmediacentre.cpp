@@ -13,7 +13,9 @@
 bool RealMediaCentre::start(QString *why)
 {
     m_process.start(QUORVANT_SOURCE_DIR "/scripts/kodi-headless", {"run", "/tmp/kodi-home"});
-    const bool answered = QTest::qWaitFor([this] { return m_process.canReadLine() || m_process.state() == QProcess::NotRunning; }, 90000);
+    // However long the media centre takes: the script gives up after its own bound (600 s by
+    // default) and says so; this wait only covers a script that hangs past that.
+    const bool answered = QTest::qWaitFor([this] { return m_process.canReadLine() || m_process.state() == QProcess::NotRunning; }, 660000);
     if (answered && m_process.readLine().startsWith("ready"))
         return true;
     *why = "the media centre cannot start here: " + QString::fromUtf8(m_process.readAllStandardError());
