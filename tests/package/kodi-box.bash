@@ -40,6 +40,15 @@ start_kodi() {
     echo "$NAME: $(grep '^ready' /tmp/kodi-headless.log)"
 }
 
+# Stops the test when the media centre is gone (a crash), with the end of what it logged.
+need_kodi() {
+    kill -0 "$KODI_PID" 2>/dev/null && return 0
+    echo "FAILED: the media centre quit; the rest was not checked:" >&2
+    sed 's/^/  /' /tmp/kodi-headless.log >&2
+    tail -5 "$KODI_PROFILE/.kodi/temp/kodi.log" 2>/dev/null | sed 's/^/  kodi.log: /' >&2
+    exit 1
+}
+
 stop_kodi() {
     [ -n "$KODI_PID" ] || return 0
     kill "$KODI_PID" 2>/dev/null || true
