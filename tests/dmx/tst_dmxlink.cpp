@@ -81,7 +81,7 @@ private slots:
                 m_board->send(bytes);
             QCOMPARE(m_board->framesBeforeEcho(), step.frames);
             if (step.trackEnds)
-                m_centre->push(FakeMediaCentre::onPlay(1) + FakeMediaCentre::onStop(true));
+                m_centre->push(FakeMediaCentre::onPlay(1) + FakeMediaCentre::onAvStart(1) + FakeMediaCentre::onStop(true));
             QTRY_COMPARE_WITH_TIMEOUT(sent(), step.expected, 5000);
             QTest::qWait(700); // nothing more follows the coalesced request
             QCOMPARE(sent(), step.expected);
