@@ -14,6 +14,7 @@
 #include "maintenance/playerfiles.h"
 #include "maintenance/stickconfig.h"
 #include "player/playermanager.h"
+#include "system/atomicfile.h"
 #include "system/network.h"
 #include "system/systemmanager.h"
 
@@ -71,8 +72,10 @@ void ConnectionManager::copyBackgroundImage()
     const QString image = QString::fromLatin1(backgroundImagePath);
     if (!QFile::exists(image))
         return;
-    QFile::remove(QString::fromLatin1(backgroundCopyPath));
-    QFile::copy(image, QString::fromLatin1(backgroundCopyPath));
+    // Replaced as a whole, so there is never a moment without a background.
+    QString error;
+    if (!AtomicFile::copy(image, QString::fromLatin1(backgroundCopyPath), &error))
+        qDebug() << "Cannot copy the background:" << error;
 }
 
 // A failed bind leaves the order service absent; the rest of the hub works without it.
@@ -269,8 +272,9 @@ void ConnectionManager::doNetworkOrder(const udp_packet &packet, const QHostAddr
         break;
     case udp_packet::TypeSetSerial:
         qDebug() << "set serial";
-        setSerialNumber(packet.payload);
-        sendAck(address, port);
+        // Acknowledged only once stored: the installer takes the box's word for it.
+        if (setSerialNumber(packet.payload))
+            sendAck(address, port);
         break;
     default:
         break;
@@ -289,13 +293,12 @@ void ConnectionManager::sendAck(const QHostAddress &address, quint16 port)
     sendOrderReply(udp_packet::buildUdpPacketFrame(udp_packet::TypeAck, 0, 0, 0, QByteArray()), address, port);
 }
 
-void ConnectionManager::setSerialNumber(const QByteArray &payload)
+bool ConnectionManager::setSerialNumber(const QByteArray &payload)
 {
     const quint32 serial = SerialOrder::serial(payload);
     qDebug() << "Set serial: " << serial;
-    QSettings settings(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
     emit connError(tr("Numer seryjny"), QStringLiteral("Ustawiono numer seryjny: %1").arg(serial), serialNoticeMs);
-    settings.setValue(QStringLiteral("SN"), serial);
+    return AtomicFile::storeSettings(QString::fromLatin1(SystemManager::settingsFilePath), {{QStringLiteral("SN"), serial}});
 }
 
 // All direct, so a request is answered before the server's read handler returns.
@@ -362,10 +365,13 @@ void ConnectionManager::readConfig(uint8_t fileType, uint8_t dmxChannel, QByteAr
     // Only the device configuration (channel and name) is handled; other types are ignored.
     if (fileType != 0)
         return;
+    // The channel lives on the stick, which may lack the file or be read-only; as before, that
+    // does not hold up the reply. A name that is not on the disk gets none, like a failed network write.
     m_systemManager->setDmxChannel(dmxChannel);
-    m_systemManager->setDeviceName(QString::fromUtf8(TcpProtocol::textUpToNul(deviceLabel)));
+    const bool stored = m_systemManager->setDeviceName(QString::fromUtf8(TcpProtocol::textUpToNul(deviceLabel)));
     sendChannel();
-    sendTcpResponse(TcpProtocol::RespConfigurationStored);
+    if (stored)
+        sendTcpResponse(TcpProtocol::RespConfigurationStored);
 }
 
 // A new record that could not be written is not in force, so the tool hears "refused" rather

@@ -75,7 +75,7 @@ private:
     void doNetworkOrder(const udp_packet &packet, const QHostAddress &address, quint16 port);
     void sendSearchInfo(const QHostAddress &address, quint16 port);
     void sendAck(const QHostAddress &address, quint16 port);
-    void setSerialNumber(const QByteArray &payload);
+    bool setSerialNumber(const QByteArray &payload);
 
     // The TCP configuration service: its connections and the handlers that are not slots.
     void connectTcpService();

@@ -4,6 +4,7 @@
 #include "wire/filecrypt.h"
 #include "system/network.h"
 #include "system/systemmanager.h"
+#include "system/atomicfile.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -119,5 +120,5 @@ void ResetFiles::resetDeviceName() const
 {
     QSettings settings(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
     settings.setValue(QStringLiteral("NAME"), QStringLiteral("ZR605"));
-    settings.sync();
+    AtomicFile::commitSettings(settings.fileName());
 }

@@ -1,6 +1,7 @@
 #include "maintenance/updater.h"
 
 #include "maintenance/programcheck.h"
+#include "system/atomicfile.h"
 #include "system/network.h"
 #include "system/systemmanager.h"
 
@@ -102,6 +103,7 @@ void Updater::checkForUpdates()
         QSettings settings(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
         settings.setValue(QStringLiteral("NET_MODE"), QStringLiteral("dhcp"));
         systemNetworkReload(settings);
+        AtomicFile::commitSettings(settings.fileName());
         return;
     }
 
@@ -177,6 +179,11 @@ void Updater::runUpdate()
                         noticeDuration);
         return;
     }
+
+    // On the disk before the success notice: the stick no longer holds the update. Should the sync
+    // fail, the reboot's own sync is the last chance.
+    if (!AtomicFile::syncToDisk(QString::fromLatin1(installedProgram)))
+        qDebug() << "Cannot put the new program on the disk";
 
     if (QFile::exists(QString::fromLatin1(bootConfigPath))) {
         runShell(QStringLiteral("mount -o remount,rw '/boot'"));

@@ -1,6 +1,8 @@
 #include "system/networkconfigurator.h"
 
 #include "system/atomicfile.h"
+
+#include <QDebug>
 #include "system/networkprocessoutputparser.h"
 
 NetworkConfigurator::NetworkConfigurator(NetworkSettings *networkSettings, QObject *parent)
@@ -28,6 +30,10 @@ bool NetworkConfigurator::refreshConfiguration()
         m_networkSettings->getSubnetMask(), m_networkSettings->getGateway());
     if (!writeInterfaceFile(content))
         return false;
+    // The settings follow the interface file onto the disk before anyone hears of the change; should
+    // they fail, the start-up takes them from the interface file, which is in force.
+    if (!m_networkSettings->sync())
+        qDebug() << "Network settings not stored; the interface file holds them";
     emit networkSettingsReloaded();
     return true;
 }

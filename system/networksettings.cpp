@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+#include "system/atomicfile.h"
+
 namespace {
 
 // Wire and tool values may carry zero padding; only the text before it counts.
@@ -58,9 +60,9 @@ void NetworkSettings::setDhcp(bool dhcp) const
     m_settings->setValue(keyMode, dhcp ? QStringLiteral("dhcp") : QStringLiteral("static"));
 }
 
-void NetworkSettings::sync() const
+bool NetworkSettings::sync() const
 {
-    m_settings->sync();
+    return AtomicFile::commitSettings(m_settings->fileName());
 }
 
 void NetworkSettings::updateFromTuple(const NetworkTuple &values)

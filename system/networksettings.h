@@ -32,7 +32,8 @@ public:
     void setSubnetMask(const QString &mask) const;
     bool getDhcp() const;
     void setDhcp(bool dhcp) const;
-    void sync() const;
+    // Writes pending changes and puts the file on the disk; false when that failed.
+    bool sync() const;
     void updateFromTuple(const NetworkTuple &values);
 
 private:

@@ -62,10 +62,10 @@ QString SystemManager::deviceName() const
     return m_settings->value(QStringLiteral("NAME"), QStringLiteral("ZR605")).toString();
 }
 
-void SystemManager::setDeviceName(const QString &name) const
+bool SystemManager::setDeviceName(const QString &name) const
 {
     qDebug() << "Set device name to:" << name;
-    m_settings->setValue(QStringLiteral("NAME"), name);
+    return AtomicFile::storeSettings(m_settings->fileName(), {{QStringLiteral("NAME"), name}});
 }
 
 uint8_t SystemManager::dmxChannel() const
@@ -73,10 +73,11 @@ uint8_t SystemManager::dmxChannel() const
     return static_cast<uint8_t>(usbValue(QStringLiteral("channel"), 1).toInt());
 }
 
-void SystemManager::setDmxChannel(uint8_t channel)
+bool SystemManager::setDmxChannel(uint8_t channel)
 {
-    if (m_usbConfig)
-        m_usbConfig->setValue(QStringLiteral("channel"), int(channel));
+    if (!m_usbConfig)
+        return false;
+    return AtomicFile::storeSettings(m_usbConfig->fileName(), {{QStringLiteral("channel"), int(channel)}});
 }
 
 int SystemManager::udpPort() const

@@ -30,9 +30,11 @@ public:
 
     QString serialNumber() const;
     QString deviceName() const;
-    void setDeviceName(const QString &name) const;
+    // True once the name is on the disk.
+    bool setDeviceName(const QString &name) const;
     uint8_t dmxChannel() const;
-    void setDmxChannel(uint8_t channel);
+    // True once the channel is on the stick; false also without a readable stick file.
+    bool setDmxChannel(uint8_t channel);
     int udpPort() const;
     bool udpControl() const;
 

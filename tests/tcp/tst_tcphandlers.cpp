@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QTcpSocket>
 #include <memory>
+#include <sys/mount.h>
 
 using namespace TcpProtocol;
 
@@ -189,6 +190,13 @@ private slots:
         QCOMPARE(ask(deviceConfigurationRequest(7, 0, "Stage left"), 10), response(RespConfigurationStored));
         QVERIFY(m_board.waitForFrames(1, 5000));
         QCOMPARE(m_board.frames(), QList<QByteArray>{ QByteArray("\xFF\x0D\x06\x00\xFE", 5) }); // channel 7 goes out as 6
+        QCOMPARE(QSettings("/cfg/settings.cfg", QSettings::IniFormat).value("NAME").toString(), QString("Stage left"));
+        // A name that cannot be stored gets no reply; the one on the disk stays.
+        QCOMPARE(::mount(nullptr, "/cfg", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        const QByteArray refused = ask(deviceConfigurationRequest(7, 0, "Stage right"), 0);
+        QCOMPARE(::mount(nullptr, "/cfg", nullptr, MS_REMOUNT, nullptr), 0);
+        QCOMPARE(refused, QByteArray());
+        QCOMPARE(QSettings("/cfg/settings.cfg", QSettings::IniFormat).value("NAME").toString(), QString("Stage left"));
     }
 
     void fileListAndRemoval_data()

@@ -18,8 +18,11 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <QSettings>
+
 #include <netinet/ip.h>
 #include <netinet/udp.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -118,6 +121,20 @@ private slots:
         QCOMPARE(exchange(m_tool, OrderPort, good), udp_packet::buildUdpPacketFrame(1, 0, 0, 0, {}));
         QTRY_COMPARE(m_centre.lines().filter("note:"), QStringList{"note:Numer seryjny|Ustawiono numer seryjny: 12345678"});
         QCOMPARE(m_centre.requests("GUI.ShowNotification").first().params()["displaytime"].toInt(), 7000);
+        QCOMPARE(QSettings(settingsPath, QSettings::IniFormat).value("SN").toString(), QString("12345678"));
+    }
+
+    // The installer takes an acknowledgement for "stored": with /cfg read-only none may come.
+    void setSerialThatCannotBeStoredIsNotAcknowledged()
+    {
+        const QByteArray order = udp_packet::buildUdpPacketFrame(4, 0, 0, 0, QByteArray::fromHex("00bc6150"));
+        QCOMPARE(::mount(nullptr, "/cfg", nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+        const QByteArray refused = exchange(m_tool, OrderPort, order, 1000);
+        QCOMPARE(::mount(nullptr, "/cfg", nullptr, MS_REMOUNT, nullptr), 0);
+        QCOMPARE(refused, QByteArray());
+        QCOMPARE(QSettings(settingsPath, QSettings::IniFormat).value("SN").toString(), QString("12345678"));
+        QCOMPARE(exchange(m_tool, OrderPort, order), udp_packet::buildUdpPacketFrame(1, 0, 0, 0, {}));
+        QCOMPARE(QSettings(settingsPath, QSettings::IniFormat).value("SN").toString(), QString("12345680"));
     }
 
     void udpControlDrivesPlaybackInOrderAndBoardIsIgnored()
