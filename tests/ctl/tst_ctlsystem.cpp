@@ -168,7 +168,10 @@ private slots:
         const qint64 grown = m_daemon.rssKiB() - idle;
         qInfo("requests sent: %d; daemon RSS %lld KiB, %lld KiB above idle", sent, idle + grown, grown);
         QCOMPARE(client->state(), QAbstractSocket::UnconnectedState);
+#ifndef __SANITIZE_ADDRESS__
+        // Under AddressSanitizer freed blocks wait in its quarantine: the resident size tells nothing.
         QVERIFY(grown < 6 * TcpServer::maxPendingBytes / 1024);
+#endif
         DeviceFiles::writeStickConfig(config);
         QCOMPARE(ctl(files, {"files"}).count(','), 3);
     }
