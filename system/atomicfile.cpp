@@ -22,8 +22,7 @@ bool fail(const QSaveFile &file, QString *errorString)
     return false;
 }
 
-// A write error that only shows when the buffer is flushed (a full disk) is not noticed by
-// QSaveFile::commit, which would rename the short file into place: flush first and check.
+// Drops the temporary file; the old file stays as it was.
 bool abandon(QSaveFile &file, QString *errorString)
 {
     fail(file, errorString);
@@ -34,6 +33,8 @@ bool abandon(QSaveFile &file, QString *errorString)
 
 bool commitAndSync(QSaveFile &file, QString *errorString)
 {
+    // A write error that only shows when the buffer is flushed (a full disk) is not noticed by
+    // QSaveFile::commit, which would rename the short file into place: flush first and check.
     if (!file.flush())
         return abandon(file, errorString);
     if (!file.commit())

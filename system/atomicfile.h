@@ -13,7 +13,9 @@
 
 namespace AtomicFile {
 
-// True when the file now holds exactly `content`, on the disk; false leaves the old file untouched.
+// True when the file now holds exactly `content`, on the disk. False leaves the old file untouched,
+// except when only the final sync failed (an I/O error): the new file is then in place, maybe not
+// on the disk.
 bool write(const QString &path, const QByteArray &content, QString *errorString = nullptr);
 
 // Replaces `target` by a copy of `source`, read in pieces; as write().
