@@ -62,12 +62,22 @@ int attachLoop(const QString &file, QByteArray *path)
         if (number < 0 || !makeNode(device, S_IFBLK, 7, unsigned(number)))
             break;
         const int fd = ::open(device.constData(), O_RDWR | O_CLOEXEC);
-        // Device, size and flags in one step: with LOOP_SET_FD the size shows a moment later and a
-        // mount before that fails.
+        // File and flags in one step, where the kernel offers it.
         loop_config config = {};
         config.fd = quint32(backing);
         config.info.lo_flags = LO_FLAGS_AUTOCLEAR;
-        if (fd >= 0 && ::ioctl(fd, LOOP_CONFIGURE, &config) == 0) {
+        // Older kernels and user-mode emulators know only the two-step form.
+        const auto bind = [&] {
+            if (::ioctl(fd, LOOP_CONFIGURE, &config) == 0)
+                return true;
+            if (errno == EBUSY || ::ioctl(fd, LOOP_SET_FD, backing) != 0)
+                return false;
+            if (::ioctl(fd, LOOP_SET_STATUS64, &config.info) == 0)
+                return true;
+            ::ioctl(fd, LOOP_CLR_FD, 0);
+            return false;
+        };
+        if (fd >= 0 && bind()) {
             attached = fd;
             *path = device;
         } else if (fd >= 0) {
