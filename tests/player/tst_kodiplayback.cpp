@@ -36,6 +36,7 @@ QList<Play> playsIn(const QList<MediaCentreWatch::Event> &events, int from)
 {
     QList<Play> plays;
     int earlyStart = -1;
+    qint64 earlyStartMs = 0;
     for (int i = from; i < events.size(); ++i) {
         const QString text = events.at(i).text;
         const qint64 at = events.at(i).atMs;
@@ -44,14 +45,17 @@ QList<Play> playsIn(const QList<MediaCentreWatch::Event> &events, int from)
             if (open)
                 open->endMs = at;
             const int player = text.section(' ', 1).toInt();
-            plays << Play{player, at};
-            // The start can come just before the item is reported playing.
-            plays.last().started = player == 2 || std::exchange(earlyStart, -1) == player;
+            // The start can come just before the item is reported playing: it then counts from there.
+            const bool startedEarly = std::exchange(earlyStart, -1) == player;
+            plays << Play{player, startedEarly ? earlyStartMs : at};
+            plays.last().started = player == 2 || startedEarly;
         } else if (text.startsWith("OnAVStart ")) {
-            if (open && open->player == text.section(' ', 1).toInt())
+            if (open && open->player == text.section(' ', 1).toInt()) {
                 open->started = true;
-            else
+            } else {
                 earlyStart = text.section(' ', 1).toInt();
+                earlyStartMs = at;
+            }
         } else if (open && (open->player == 2) == (text == "OnStop 2 end") && text.startsWith("OnStop")) {
             open->endMs = at;
             open->ended = text.endsWith("end");
