@@ -253,7 +253,7 @@ void PlayerManager::onPlayReported()
         if (playMode != LoopSingle)
             imageTimer->start(imageInterval);
     } else if (entry == Entry::Opening) {
-        entry = Entry::Starting;
+        entry = Entry::Starting; // the looks at its start go on as they were timed
     }
 }
 
@@ -490,9 +490,7 @@ void PlayerManager::startEntry(int skipDelayMs)
 
 void PlayerManager::openEntry()
 {
-    ++openSerial;
-    openedAt.start();
-    setEntry(Entry::Opening, startCheckMs);
+    beginOpening();
     sendToPlayer(MediaCentreRequests::open(entryPath()));
     showInfo(tr("Play"), trackList.at(currentTrack), 2000);
 }
@@ -531,13 +529,18 @@ void PlayerManager::playOnly()
     if (!indexValid())
         return;
     qDebug() << "Play only";
-    setEntry(Entry::Idle);
     sendToPlayer(MediaCentreRequests::stop(playerId));
+    showInfo(tr("Play"), trackList.at(currentTrack), 2000);
+    beginOpening();
+    sendToPlayer(MediaCentreRequests::open(entryPath()));
+}
+
+// A new Open: its answers and its time to start are its own.
+void PlayerManager::beginOpening()
+{
     ++openSerial;
     openedAt.start();
-    showInfo(tr("Play"), trackList.at(currentTrack), 2000);
     setEntry(Entry::Opening, startCheckMs);
-    sendToPlayer(MediaCentreRequests::open(entryPath()));
 }
 
 void PlayerManager::pause()

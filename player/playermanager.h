@@ -94,6 +94,7 @@ private:
     void playCurrent();
     void startEntry(int skipDelayMs);
     void openEntry();
+    void beginOpening();
     void onPlayReported();
     void onAvStarted();
     void onOpenRefused();
