@@ -169,12 +169,20 @@ void Updater::runUpdate()
                         noticeDuration);
         return;
     }
+    if (!startTrial()) {
+        QFile::remove(temporary);
+        emit updateInfo(tr("Update error"), tr("Cannot install the new program. Keeping the current one."),
+                        noticeDuration);
+        return;
+    }
     if (!takeOffStick(pair.controlFile, pair.programFile)) {
         QFile::remove(temporary);
+        endTrial();
         return;
     }
     if (std::rename(temporaryProgram, installedProgram) != 0) {
         QFile::remove(temporary);
+        endTrial();
         emit updateInfo(tr("Update error"), tr("Cannot install the new program. Keeping the current one."),
                         noticeDuration);
         return;
@@ -228,6 +236,25 @@ bool Updater::prepareProgram(const QString &programFile, const QByteArray &diges
         QFile::remove(temporary);
     }
     return prepared;
+}
+
+// A program can pass every check here and still not come up on this box (it exits at once, or
+// hangs before it listens). The one in place stays as a second name of the same file, so keeping it
+// costs no space and no copy; without the trial marker nothing would ever judge the new one.
+bool Updater::startTrial() const
+{
+    const QString previous = QString::fromLatin1(previousProgram);
+    QFile::remove(previous);
+    if (::link(installedProgram, previousProgram) != 0)
+        qDebug() << "Cannot keep the current program; a failed update falls back to the packaged one";
+    return AtomicFile::write(QString::fromLatin1(trialMarker), QByteArrayLiteral("0\n"));
+}
+
+void Updater::endTrial() const
+{
+    QFile::remove(QString::fromLatin1(trialMarker));
+    QFile::remove(QString::fromLatin1(previousProgram));
+    AtomicFile::syncToDisk(QString::fromLatin1(trialMarker));
 }
 
 // Files that stay on the stick (write-protected, or mounted read-only after an error) would be

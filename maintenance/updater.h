@@ -17,6 +17,10 @@ public:
     static constexpr const char *updateFilePattern = "quorvant*";
     static constexpr const char *networkResetMarker = "/media/ZR605/resetnetwork.txt";
     static constexpr const char *installedProgram = "/cfg/quorvant";
+    // A new program starts on trial: the service's start check counts its starts in the marker and,
+    // should it not come up, puts the program it replaced (kept under the second name) back.
+    static constexpr const char *trialMarker = "/cfg/.quorvant.trial";
+    static constexpr const char *previousProgram = "/cfg/.quorvant.previous";
     static constexpr const char *bootConfigPath = "/boot/config.txt";
     static constexpr int noticeDuration = 5000;
 
@@ -49,6 +53,8 @@ private slots:
 
 private:
     bool prepareProgram(const QString &programFile, const QByteArray &digest) const;
+    bool startTrial() const;
+    void endTrial() const;
     bool takeOffStick(const QString &first, const QString &second);
     void removeUpdateFiles(const QString &first, const QString &second) const;
 

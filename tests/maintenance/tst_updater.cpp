@@ -10,6 +10,8 @@
 
 namespace {
 const QString installed = QStringLiteral("/cfg/quorvant");
+const QString trial = QString::fromLatin1(Updater::trialMarker);
+const QString previous = QString::fromLatin1(Updater::previousProgram);
 const QString stick = QStringLiteral("/media/ZR605/");
 const QString bootConfig = QString::fromLatin1(Updater::bootConfigPath);
 const QByteArray oldProgram = "#!/bin/sh\necho old\n";
@@ -62,6 +64,8 @@ private slots:
         DeviceFiles::clearStick();
         QDir(QStringLiteral("/media/BACKUP")).removeRecursively();
         DeviceFiles::writeFile(installed, oldProgram);
+        QFile::remove(trial);
+        QFile::remove(previous);
         DeviceFiles::writeFile(bootConfig, "audio_pwm_mode=2\nhdmi_group=1\nhdmi_mode=16\n");
         Box::clearCommandLog();
     }
@@ -118,6 +122,9 @@ private slots:
         const QStringList commands{ "mount -o remount,rw /boot", "mount -o remount,ro /boot", "reboot -f" };
         QCOMPARE(Box::commandLog(), installs ? commands : QStringList());
         QVERIFY(!installs || QFileInfo(installed).isExecutable());
+        // The new program starts on trial, the one it replaced kept for the fall-back.
+        QCOMPARE(QFile::exists(trial) ? DeviceFiles::readFile(trial) : "none", QByteArray(installs ? "0\n" : "none"));
+        QCOMPARE(QFile::exists(previous) ? DeviceFiles::readFile(previous) : "none", installs ? oldProgram : "none");
         if (installs) // the notice needs time to show
             QVERIFY2(rebootDelayMs >= 1990, qPrintable(QString::number(rebootDelayMs)));
     }
