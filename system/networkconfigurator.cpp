@@ -28,8 +28,11 @@ bool NetworkConfigurator::refreshConfiguration()
     const QByteArray content = interfaceFileContent(
         dhcp ? QStringLiteral("dhcp") : QStringLiteral("static"), !dhcp, m_networkSettings->getIp(),
         m_networkSettings->getSubnetMask(), m_networkSettings->getGateway());
-    if (!writeInterfaceFile(content))
+    // A configuration that is not in force is not kept either: the tool reads the one that is.
+    if (!writeInterfaceFile(content)) {
+        m_networkSettings->discard();
         return false;
+    }
     // The settings follow the interface file onto the disk before anyone hears of the change; should
     // they fail, the start-up takes them from the interface file, which is in force.
     if (!m_networkSettings->sync())
