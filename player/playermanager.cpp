@@ -47,6 +47,7 @@ constexpr int stickLookMs = 2000;
 // The media centre writes each message whole, so a message still unfinished after everything that
 // arrived has been read was cut short: left open it would swallow every later one.
 constexpr int openValueBoundMs = 1000;
+constexpr qint64 readBufferBytes = 256 * 1024;
 
 // Made by the first player in the main thread and kept there without a parent: its timers run the
 // install and the reboot there while the player lives in its worker thread.
@@ -88,6 +89,9 @@ PlayerManager::PlayerManager(QObject *parent)
     socket = new QTcpSocket(this);
     connect(this, &PlayerManager::sendCmd, this, &PlayerManager::sendToPlayer);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Unbounded, the socket took in whatever a runaway media centre sent faster than the splitter
+    // scanned it (hundreds of MiB in seconds); bounded, the sender waits.
+    socket->setReadBufferSize(readBufferBytes);
     connect(socket, &QTcpSocket::connected, this, &PlayerManager::connectedToPlayer);
     connect(socket, &QTcpSocket::readyRead, this, &PlayerManager::readFromSocket);
     connect(socket, &QTcpSocket::errorOccurred, this, &PlayerManager::socketError);
