@@ -65,7 +65,12 @@ QByteArray NetworkConfigurator::interfaceFileContent(const QString &modeWord, bo
 
 bool NetworkConfigurator::parseInterfaceFile(const QByteArray &content, Stanza *stanza)
 {
-    const QStringList lines = QString::fromUtf8(content).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Read as the networking service reads it: options may be indented, words set apart by any blanks.
+    QStringList lines;
+    for (const QString &line : QString::fromUtf8(content).split(QLatin1Char('\n'))) {
+        if (!line.simplified().isEmpty())
+            lines << line.simplified();
+    }
     if (lines.size() < 2 || lines.at(0) != QLatin1String("auto eth0")
         || !lines.at(1).startsWith(QLatin1String("iface eth0 inet ")))
         return false;

@@ -8,6 +8,7 @@
 #include "link/authorizeuser.h"
 #include "system/atomicfile.h"
 #include "system/network.h"
+#include "system/networkconfigurator.h"
 #include "tests/support/testmain.h"
 #include "tools/standins/devicefiles.h"
 
@@ -144,6 +145,31 @@ private slots:
         QVERIFY(!store.updatePassword(QByteArray(6000, 'a')));
         QCOMPARE(DeviceFiles::readFile(passwordPath), digest);
         QVERIFY(store.comparePasswordHash(digest));
+    }
+
+    void interfaceFileIsReadAsTheNetworkingServiceReadsIt_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("read"); // mode, address, netmask, gateway; empty: not our stanza
+        QTest::newRow("as the box writes it") << QByteArray("auto eth0\niface eth0 inet static\naddress 10.0.0.2\n"
+            "netmask 255.0.0.0\ngateway 10.0.0.1\ndns-nameservers 10.0.0.1\n") << "static 10.0.0.2 255.0.0.0 10.0.0.1";
+        // An indented stanza used to read as static with no address, netmask or gateway.
+        QTest::newRow("options indented by spaces") << QByteArray("auto eth0\niface eth0 inet static\n    address 10.0.0.2\n"
+            "    netmask 255.0.0.0\n    gateway 10.0.0.1\n") << "static 10.0.0.2 255.0.0.0 10.0.0.1";
+        QTest::newRow("tabs, blanks and empty lines") << QByteArray("auto  eth0\r\n\niface\teth0 inet  static \n\taddress\t10.0.0.2\n"
+            "\t\n\tnetmask   255.0.0.0\n\tgateway 10.0.0.1  \n") << "static 10.0.0.2 255.0.0.0 10.0.0.1";
+        QTest::newRow("dhcp") << QByteArray("auto eth0\niface eth0 inet dhcp\n") << "dhcp   ";
+        QTest::newRow("another interface") << QByteArray("auto eth1\niface eth1 inet dhcp\n") << "";
+        QTest::newRow("stanza without auto line") << QByteArray("allow-hotplug eth0\niface eth0 inet dhcp\n") << "";
+    }
+
+    void interfaceFileIsReadAsTheNetworkingServiceReadsIt()
+    {
+        QFETCH(QByteArray, content);
+        NetworkConfigurator::Stanza stanza;
+        const bool ours = NetworkConfigurator::parseInterfaceFile(content, &stanza);
+        const QStringList fields{stanza.modeWord, stanza.ip, stanza.mask, stanza.gateway};
+        QTEST(ours ? fields.join(' ') : QString(), "read");
     }
 
     void settingsWriteOnFullDiskKeepsEveryOtherValue_data()
