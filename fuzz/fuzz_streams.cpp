@@ -1,6 +1,6 @@
 // The two byte streams the daemon cuts into messages: board frames from the serial line and JSON
 // values from the media centre. The input is fed in pieces whose sizes come from the input itself,
-// so every split of a message over reads is explored.
+// so every split of a message over reads is explored, and so is giving up a value left unfinished.
 #include "wire/dmxorder.h"
 #include "wire/jsonstreamsplitter.h"
 
@@ -21,8 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 std::abort();
             DmxOrder::fromBytes(frame);
         }
-        splitter.feed(chunk);
+        for (const QByteArray &value : splitter.feed(chunk)) {
+            const char first = value.at(0), last = value.at(value.size() - 1);
+            if ((first != '{' && first != '[') || (last != '}' && last != ']'))
+                std::abort();
+        }
         if (splitter.pendingSize() > JsonStreamSplitter::maxValueSize)
+            std::abort();
+        // Now and then the player gives an unfinished value up; the splitter is then between values.
+        if (piece == 17 && splitter.dropOpenValue() && (splitter.inValue() || splitter.pendingSize() != 0))
             std::abort();
     }
     return 0;

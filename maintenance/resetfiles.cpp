@@ -118,7 +118,5 @@ void ResetFiles::resetPassword() const
 
 void ResetFiles::resetDeviceName() const
 {
-    QSettings settings(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("NAME"), QStringLiteral("ZR605"));
-    AtomicFile::commitSettings(settings.fileName());
+    AtomicFile::storeSettings(QString::fromLatin1(SystemManager::settingsFilePath), {{QStringLiteral("NAME"), QStringLiteral("ZR605")}});
 }

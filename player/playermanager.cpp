@@ -44,6 +44,10 @@ constexpr int writeWaitMs = 1000;
 constexpr int startCheckMs = 3000;
 constexpr qint64 startBoundMs = 60000;
 constexpr int stickLookMs = 2000;
+// The media centre writes each message whole, so a message still unfinished after everything that
+// arrived has been read was cut short: left open it would swallow every later one.
+constexpr int openValueBoundMs = 1000;
+constexpr qint64 readBufferBytes = 256 * 1024;
 
 // Made by the first player in the main thread and kept there without a parent: its timers run the
 // install and the reboot there while the player lives in its worker thread.
@@ -85,6 +89,9 @@ PlayerManager::PlayerManager(QObject *parent)
     socket = new QTcpSocket(this);
     connect(this, &PlayerManager::sendCmd, this, &PlayerManager::sendToPlayer);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Unbounded, the socket took in whatever a runaway media centre sent faster than the splitter
+    // scanned it (hundreds of MiB in seconds); bounded, the sender waits.
+    socket->setReadBufferSize(readBufferBytes);
     connect(socket, &QTcpSocket::connected, this, &PlayerManager::connectedToPlayer);
     connect(socket, &QTcpSocket::readyRead, this, &PlayerManager::readFromSocket);
     connect(socket, &QTcpSocket::errorOccurred, this, &PlayerManager::socketError);
@@ -92,6 +99,9 @@ PlayerManager::PlayerManager(QObject *parent)
     retryTimer = new QTimer(this);
     retryTimer->setSingleShot(true);
     connect(retryTimer, &QTimer::timeout, this, &PlayerManager::connectToPlayer);
+    openValueTimer = new QTimer(this);
+    openValueTimer->setSingleShot(true);
+    connect(openValueTimer, &QTimer::timeout, this, &PlayerManager::dropUnfinishedMessage);
     connect(this, &PlayerManager::newDataFromPlayer, this, &PlayerManager::recognizeAnswer);
 }
 
@@ -210,6 +220,31 @@ void PlayerManager::readFromSocket()
         qDebug() << "oversized message from player dropped";
     for (const QByteArray &message : messages)
         emit newDataFromPlayer(message);
+    watchOpenValue();
+}
+
+// Each message that begins gets its own bound, counted from the read that began it.
+void PlayerManager::watchOpenValue()
+{
+    if (!splitter.inValue()) {
+        openValueTimer->stop();
+        return;
+    }
+    if (openValueTimer->isActive() && timedValue == splitter.valuesBegun())
+        return;
+    timedValue = splitter.valuesBegun();
+    openValueTimer->start(openValueBoundMs);
+}
+
+void PlayerManager::dropUnfinishedMessage()
+{
+    // Bytes that have arrived but are not read yet may still finish it.
+    readFromSocket();
+    if (!splitter.inValue() || splitter.valuesBegun() != timedValue)
+        return;
+    splitter.dropOpenValue();
+    openValueTimer->stop();
+    qDebug() << "unfinished message from player dropped after" << openValueBoundMs << "ms";
 }
 
 void PlayerManager::recognizeAnswer(QByteArray data)

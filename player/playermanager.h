@@ -108,6 +108,8 @@ private:
     void advanceAfterTrackEnd();
     void onDmxReturned();
     void onDmxLost();
+    void watchOpenValue();
+    void dropUnfinishedMessage();
 
     QTcpSocket *socket = nullptr;
     QStringList trackList;
@@ -142,6 +144,8 @@ private:
     bool restartAtLink = false;
 
     JsonStreamSplitter splitter;
+    QTimer *openValueTimer = nullptr;
+    quint64 timedValue = 0;  // the open value openValueTimer bounds, by the splitter's count
     bool sending = false;
     bool readDeferred = false;
     bool translatorInstalled = false;

@@ -2,9 +2,11 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include <cerrno>
 #include <cstring>
@@ -58,6 +60,48 @@ bool fsyncPath(const QByteArray &path, int flags)
     return synced;
 }
 
+// QSettings replaces its file through QSaveFile, whose commit misses a flush that fails on a full
+// disk: it renames the short (empty) file into place and reports success, and the settings beside
+// the one changed are gone. So QSettings lays the file out in a scratch folder off /cfg, and write()
+// puts it in place, which sees the failure and keeps the old file.
+bool iniContent(const QSettings &stored, const QVariantMap &values, QByteArray *content)
+{
+    const QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        qDebug() << "No scratch folder for the settings:" << scratch.errorString();
+        return false;
+    }
+    const QString scratchPath = scratch.filePath(QStringLiteral("settings.ini"));
+    {
+        QSettings laidOut(scratchPath, QSettings::IniFormat);
+        const QStringList keys = stored.allKeys();
+        for (const QString &key : keys)
+            laidOut.setValue(key, stored.value(key));
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            laidOut.setValue(it.key(), it.value());
+        laidOut.sync();
+        if (laidOut.status() != QSettings::NoError)
+            return false;
+    }
+    QFile file(scratchPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    *content = file.readAll();
+    return true;
+}
+
+// Every QSettings on the file shares one cache, which it reads again only when the file's size or
+// time (to the millisecond) changed: a rewrite of the same size within that millisecond is moved on
+// by one, then a fresh object reads it in for all of them.
+void rereadSettings(const QString &path, const QDateTime &before)
+{
+    QFile file(path);
+    if (QFileInfo(path).lastModified() == before && file.open(QIODevice::ReadWrite))
+        file.setFileTime(before.addMSecs(1), QFileDevice::FileModificationTime);
+    file.close();
+    QSettings(path, QSettings::IniFormat).sync();
+}
+
 } // namespace
 
 bool write(const QString &path, const QByteArray &content, QString *errorString)
@@ -105,21 +149,18 @@ bool commitSettings(const QString &path)
 
 bool storeSettings(const QString &path, const QVariantMap &values)
 {
-    QSettings settings(path, QSettings::IniFormat);
-    QVariantMap before;
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        before.insert(it.key(), settings.value(it.key()));
-        settings.setValue(it.key(), it.value());
+    const QSettings stored(path, QSettings::IniFormat);
+    QByteArray content;
+    if (!iniContent(stored, values, &content))
+        return false;
+    const QDateTime before = QFileInfo(path).lastModified();
+    QString error;
+    if (!write(path, content, &error)) {
+        qDebug() << "Cannot write" << path << error;
+        return false;
     }
-    if (commitSettings(path))
-        return true;
-    for (auto it = before.cbegin(); it != before.cend(); ++it) {
-        if (it.value().isValid())
-            settings.setValue(it.key(), it.value());
-        else
-            settings.remove(it.key());
-    }
-    return false;
+    rereadSettings(path, before);
+    return true;
 }
 
 bool syncToDisk(const QString &path)

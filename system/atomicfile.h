@@ -26,8 +26,9 @@ bool copy(const QString &source, const QString &target, QString *errorString = n
 // reporting the first error it met even after later writes succeeded.
 bool commitSettings(const QString &path);
 
-// Sets `values` in the INI file at `path` and commits it. When that fails they read as before, so
-// nothing announces a value that is not stored.
+// Replaces the INI file at `path` by its stored settings with `values` set, as write() does, and
+// lets every QSettings on it read the result. When that fails the file and what they read stay as
+// before, so nothing announces a value that is not stored. The daemon's settings change only here.
 bool storeSettings(const QString &path, const QVariantMap &values);
 
 // Puts the file (when there is one) and the entry that names it in its folder on the disk: after

@@ -139,6 +139,7 @@ void Network::updateSettings() const
     const NetworkTuple live = m_networkConfigurator->getNetworkDataAfterRefresh();
     if (!std::get<0>(live).isEmpty()) {
         m_networkSettings->updateFromTuple(live);
+        m_networkSettings->sync();
         return;
     }
     qDebug() << "Empty network settings --> attempt to look up the service file...";

@@ -28,8 +28,11 @@ bool NetworkConfigurator::refreshConfiguration()
     const QByteArray content = interfaceFileContent(
         dhcp ? QStringLiteral("dhcp") : QStringLiteral("static"), !dhcp, m_networkSettings->getIp(),
         m_networkSettings->getSubnetMask(), m_networkSettings->getGateway());
-    if (!writeInterfaceFile(content))
+    // A configuration that is not in force is not kept either: the tool reads the one that is.
+    if (!writeInterfaceFile(content)) {
+        m_networkSettings->discard();
         return false;
+    }
     // The settings follow the interface file onto the disk before anyone hears of the change; should
     // they fail, the start-up takes them from the interface file, which is in force.
     if (!m_networkSettings->sync())
@@ -62,7 +65,12 @@ QByteArray NetworkConfigurator::interfaceFileContent(const QString &modeWord, bo
 
 bool NetworkConfigurator::parseInterfaceFile(const QByteArray &content, Stanza *stanza)
 {
-    const QStringList lines = QString::fromUtf8(content).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Read as the networking service reads it: options may be indented, words set apart by any blanks.
+    QStringList lines;
+    for (const QString &line : QString::fromUtf8(content).split(QLatin1Char('\n'))) {
+        if (!line.simplified().isEmpty())
+            lines << line.simplified();
+    }
     if (lines.size() < 2 || lines.at(0) != QLatin1String("auto eth0")
         || !lines.at(1).startsWith(QLatin1String("iface eth0 inet ")))
         return false;

@@ -22,47 +22,62 @@ NetworkSettings::NetworkSettings(const QString &path, QObject *parent)
 
 QString NetworkSettings::getIp() const
 {
-    return m_settings->value(keyIp).toString();
+    return value(keyIp);
 }
 
 QString NetworkSettings::getGateway() const
 {
-    return m_settings->value(keyRoute).toString();
+    return value(keyRoute);
 }
 
 QString NetworkSettings::getSubnetMask() const
 {
-    return m_settings->value(keyMask).toString();
+    return value(keyMask);
 }
 
 void NetworkSettings::setIp(const QString &ip) const
 {
-    m_settings->setValue(keyIp, ip);
+    set(keyIp, ip);
 }
 
 void NetworkSettings::setGateway(const QString &gateway) const
 {
-    m_settings->setValue(keyRoute, gateway);
+    set(keyRoute, gateway);
 }
 
 void NetworkSettings::setSubnetMask(const QString &mask) const
 {
-    m_settings->setValue(keyMask, mask);
+    set(keyMask, mask);
 }
 
 bool NetworkSettings::getDhcp() const
 {
-    return m_settings->value(keyMode).toString() == QLatin1String("dhcp");
+    return value(keyMode) == QLatin1String("dhcp");
 }
 
 void NetworkSettings::setDhcp(bool dhcp) const
 {
-    m_settings->setValue(keyMode, dhcp ? QStringLiteral("dhcp") : QStringLiteral("static"));
+    set(keyMode, dhcp ? QStringLiteral("dhcp") : QStringLiteral("static"));
+}
+
+QString NetworkSettings::value(const char *key) const
+{
+    const QString name = QLatin1String(key);
+    return m_pending.contains(name) ? m_pending.value(name).toString() : m_settings->value(name).toString();
+}
+
+// Kept here, not in the QSettings, whose own write of its file could lose it on a full disk.
+void NetworkSettings::set(const char *key, const QString &value) const
+{
+    m_pending.insert(QLatin1String(key), value);
 }
 
 bool NetworkSettings::sync() const
 {
-    return AtomicFile::commitSettings(m_settings->fileName());
+    if (!AtomicFile::storeSettings(m_settings->fileName(), m_pending))
+        return false;
+    m_pending.clear();
+    return true;
 }
 
 void NetworkSettings::updateFromTuple(const NetworkTuple &values)

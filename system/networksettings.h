@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 #include <tuple>
 
 class QSettings;
@@ -32,10 +33,18 @@ public:
     void setSubnetMask(const QString &mask) const;
     bool getDhcp() const;
     void setDhcp(bool dhcp) const;
-    // Writes pending changes and puts the file on the disk; false when that failed.
+    // Writes the values set since the last sync and puts the file on the disk; false when that
+    // failed (they are then still read as set, and the next sync tries them again).
     bool sync() const;
+    // Forgets the values set since the last sync: they read as stored again.
+    void discard() const { m_pending.clear(); }
     void updateFromTuple(const NetworkTuple &values);
 
 private:
+    QString value(const char *key) const;
+    void set(const char *key, const QString &value) const;
+
     QSettings *m_settings = nullptr;
+    mutable QVariantMap m_pending; // set, not yet stored
+
 };

@@ -18,6 +18,7 @@ QList<QByteArray> JsonStreamSplitter::feed(const QByteArray &bytes)
             if (c == '{' || c == '[') {
                 m_depth = 1;
                 valueStart = i;
+                ++m_valuesBegun;
             } else if (!isWhitespace(c)) {
                 ++m_skippedBytes;
             }
@@ -74,6 +75,17 @@ void JsonStreamSplitter::keepTail(const QByteArray &bytes, int from)
         return;
     }
     m_pending.append(bytes.constData() + from, bytes.size() - from);
+}
+
+bool JsonStreamSplitter::dropOpenValue()
+{
+    if (!inValue())
+        return false;
+    // Counted once: a value already being discarded was counted when it grew too large.
+    if (!m_discarding)
+        ++m_droppedValues;
+    reset();
+    return true;
 }
 
 void JsonStreamSplitter::reset()

@@ -16,6 +16,13 @@ public:
     QList<QByteArray> feed(const QByteArray &bytes);
     void reset();
 
+    // A value that has begun and not ended. Its count of values begun tells one open value from
+    // the next, so a caller can bound how long one may stay open.
+    bool inValue() const { return m_depth > 0; }
+    quint64 valuesBegun() const { return m_valuesBegun; }
+    // Gives the open value up (counted as dropped): the next byte is read as if between values.
+    bool dropOpenValue();
+
     int pendingSize() const { return m_pending.size(); }
     int droppedValues() const { return m_droppedValues; }
     int skippedBytes() const { return m_skippedBytes; }
@@ -31,6 +38,7 @@ private:
     bool m_discarding = false;
     int m_droppedValues = 0;
     int m_skippedBytes = 0;
+    quint64 m_valuesBegun = 0;
 };
 
 #endif // JSONSTREAMSPLITTER_H

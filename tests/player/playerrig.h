@@ -146,6 +146,18 @@ private:
             // The media centre's answer to an Open of a file that is not there.
             centre.push(R"({"error":{"code":-32602,"message":"Invalid params."},"id":"1","jsonrpc":"2.0"})");
             STEP_VERIFY(sync(), "no sync");
+        } else if (word == "cut") {
+            // A message the media centre never finishes, then silence: the player must give it up by
+            // itself (and not before a second) so that the messages after it are heard.
+            const QByteArray bytes = arg == "string" ? R"({"jsonrpc":"2.0","method":")" + QByteArray(JsonStreamSplitter::maxValueSize + 1, 'x')
+                : arg == "nested" ? QByteArray(100000, '[')
+                : R"({"jsonrpc":"2.0","method":"Player.OnPlay","params":{"data":{"item":{"title":"a.mp4","ty)";
+            const int dropsBefore = droppedUnfinished();
+            QElapsedTimer pushed;
+            pushed.start();
+            centre.push(bytes);
+            STEP_VERIFY(QTest::qWaitFor([&] { return droppedUnfinished() > dropsBefore; }, 10000), "never given up");
+            STEP_VERIFY(pushed.elapsed() >= 900, QString::number(pushed.elapsed()) + " ms");
         } else if (word == "rm") {
             DeviceFiles::removeFile(Box::stickPath() + '/' + arg);
         } else if (word == "pull" || word == "plug") {
@@ -194,6 +206,22 @@ private:
         }
     }
 #undef STEP_VERIFY
+
+    // How often the player has logged giving up an unfinished message.
+    static int droppedUnfinished()
+    {
+        static int count = 0;
+        static bool installed = false;
+        static QtMessageHandler previous = nullptr;
+        if (!installed) {
+            installed = true;
+            previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+                count += text.startsWith("unfinished message from player dropped");
+                previous(type, context, text);
+            });
+        }
+        return count;
+    }
 
     QString current; // the step running
     int notificationsHandled = 0;

@@ -10,6 +10,9 @@ class TestJsonStreamSplitter : public QObject
 private slots:
     void cutsStreamIntoCompleteValues_data();
     void cutsStreamIntoCompleteValues();
+    void valueGivenUpLetsLaterValuesThrough_data();
+    void valueGivenUpLetsLaterValuesThrough();
+    void nothingToGiveUpBetweenValues();
 };
 
 void TestJsonStreamSplitter::cutsStreamIntoCompleteValues_data()
@@ -47,6 +50,52 @@ void TestJsonStreamSplitter::cutsStreamIntoCompleteValues()
     }
     QCOMPARE(out, values);
     QCOMPARE(splitter.droppedValues(), chunks.join().size() > JsonStreamSplitter::maxValueSize ? 1 : 0);
+}
+
+void TestJsonStreamSplitter::valueGivenUpLetsLaterValuesThrough_data()
+{
+    QTest::addColumn<QByteArray>("unfinished");
+    QTest::addColumn<int>("dropped");
+    QTest::newRow("object cut short") << QByteArray(R"({"jsonrpc":"2.0","method":"Player.OnPl)") << 1;
+    QTest::newRow("cut inside a nested value") << QByteArray(R"({"params":{"data":{"item":)") << 1;
+    QTest::newRow("cut after a backslash in a string") << QByteArray(R"({"t":"a\)") << 1;
+    QTest::newRow("string that never ends") << QByteArray(R"({"t":")") + QByteArray(1000, 'x') << 1;
+    QTest::newRow("brackets that never close") << QByteArray(100000, '[') << 1;
+    // Already counted when it outgrew the bound; giving it up is not a second drop.
+    QTest::newRow("oversized, being discarded") << QByteArray("[") + QByteArray(JsonStreamSplitter::maxValueSize + 1, ' ') << 1;
+}
+
+// Whole values that follow one left open are taken into it (its braces never balance) until it is
+// given up; from then on each is heard again.
+void TestJsonStreamSplitter::valueGivenUpLetsLaterValuesThrough()
+{
+    QFETCH(QByteArray, unfinished);
+    QFETCH(int, dropped);
+    const QByteArray whole = R"({"id":1,"jsonrpc":"2.0","result":"OK"})";
+    JsonStreamSplitter splitter;
+    QVERIFY(splitter.feed(unfinished).isEmpty());
+    QVERIFY(splitter.inValue());
+    const quint64 begun = splitter.valuesBegun();
+    QVERIFY(splitter.feed(whole).isEmpty());
+    QCOMPARE(splitter.valuesBegun(), begun); // still the same value
+    QVERIFY(splitter.dropOpenValue());
+    QVERIFY(!splitter.inValue());
+    QCOMPARE(splitter.pendingSize(), 0);
+    QCOMPARE(splitter.droppedValues(), dropped);
+    QCOMPARE(splitter.feed(whole + whole.left(7)), Chunks{whole});
+    QCOMPARE(splitter.valuesBegun(), begun + 2);
+    QCOMPARE(splitter.feed(whole.mid(7)), Chunks{whole});
+}
+
+void TestJsonStreamSplitter::nothingToGiveUpBetweenValues()
+{
+    JsonStreamSplitter splitter;
+    QVERIFY(!splitter.dropOpenValue());
+    QCOMPARE(splitter.feed(R"({"a":1} x)"), Chunks{R"({"a":1})"});
+    QVERIFY(!splitter.inValue());
+    QVERIFY(!splitter.dropOpenValue());
+    QCOMPARE(splitter.droppedValues(), 0);
+    QCOMPARE(splitter.valuesBegun(), quint64(1));
 }
 
 QTEST_GUILESS_MAIN(TestJsonStreamSplitter)

@@ -41,6 +41,11 @@ private slots:
         // A file is parsed again only once it changed; "damage" changes it.
         row("damaged file: no playlist, error notice", ab, "showosd=true;[broken", "play; none; damage; initPlayer; expect note:Config|Error while loading config!");
         // Entry 65536 is the last one kept: a placeholder, which in single mode only stops.
+        // The messages after one cut short are heard once it is given up (they used to be taken into it).
+        const QString playing = "setMode 2; play; expect stop:0, open:a.mp4; onplay 1; ";
+        row("a message cut short is given up", ab, "", playing + "cut half; end; expect stop:1, open:b.mp4");
+        row("a string that never ends is given up", ab, "", playing + "cut string; end; expect stop:1, open:b.mp4");
+        row("brackets that never close are given up", ab, "", playing + "cut nested; end; expect stop:1, open:b.mp4");
         row("playlist size is bounded", "", "[playlist];size=100000", "setTrack 65535; play; expect stop:0; setTrack 65536; play; none");
     }
 

@@ -149,7 +149,7 @@ private slots:
                                               "gateway 10.1.0.1\ndns-nameservers 10.1.0.1\n");
         QTest::newRow("line break refused") << msgNetworkConfiguration{ "10.0.0.2\nup reboot", "10.0.0.1", 24, false, "", 0 }
                                             << false << "static" << QByteArray();
-        QTest::newRow("unwritable file") << msgNetworkConfiguration{ "", "", 24, true, "", 0 } << true << "dhcp"
+        QTest::newRow("unwritable file") << msgNetworkConfiguration{ "", "", 24, true, "", 0 } << true << "static"
                                          << QByteArray();
     }
 
