@@ -2,7 +2,7 @@
 
 #include "maintenance/programcheck.h"
 #include "system/atomicfile.h"
-#include "system/network.h"
+#include "system/networkconfigurator.h"
 #include "system/systemmanager.h"
 
 #include <QCryptographicHash>
@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSettings>
 #include <QTextStream>
 #include <QTimer>
 
@@ -100,10 +99,12 @@ void Updater::checkForUpdates()
     if (QFile::exists(QString::fromLatin1(networkResetMarker))) {
         if (!takeOffStick(QString::fromLatin1(networkResetMarker), QString()))
             return;
-        QSettings settings(QString::fromLatin1(SystemManager::settingsFilePath), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("NET_MODE"), QStringLiteral("dhcp"));
-        systemNetworkReload(settings);
-        AtomicFile::commitSettings(settings.fileName());
+        // The interface file first: should the power go before the settings follow, the next start
+        // makes them agree with it.
+        NetworkConfigurator::writeInterfaceFile(
+            NetworkConfigurator::interfaceFileContent(QStringLiteral("dhcp"), false, QString(), QString(), QString()));
+        AtomicFile::storeSettings(QString::fromLatin1(SystemManager::settingsFilePath),
+                                  { { QStringLiteral("NET_MODE"), QStringLiteral("dhcp") } });
         return;
     }
 

@@ -133,20 +133,6 @@ bool copy(const QString &source, const QString &target, QString *errorString)
     return commitAndSync(file, errorString);
 }
 
-bool commitSettings(const QString &path)
-{
-    QSettings settings(path, QSettings::IniFormat);
-    settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        qDebug() << "Cannot write" << path << settings.status();
-        return false;
-    }
-    if (syncToDisk(path))
-        return true;
-    qDebug() << "Cannot put" << path << "on the disk:" << std::strerror(errno);
-    return false;
-}
-
 bool storeSettings(const QString &path, const QVariantMap &values)
 {
     const QSettings stored(path, QSettings::IniFormat);

@@ -21,11 +21,6 @@ bool write(const QString &path, const QByteArray &content, QString *errorString 
 // Replaces `target` by a copy of `source`, read in pieces; as write().
 bool copy(const QString &source, const QString &target, QString *errorString = nullptr);
 
-// Writes the pending changes of every QSettings on the INI file at `path` (they share them) and puts
-// the file on the disk; false when either failed. A fresh object does it, since a QSettings keeps
-// reporting the first error it met even after later writes succeeded.
-bool commitSettings(const QString &path);
-
 // Replaces the INI file at `path` by its stored settings with `values` set, as write() does, and
 // lets every QSettings on it read the result. When that fails the file and what they read stay as
 // before, so nothing announces a value that is not stored. The daemon's settings change only here.
