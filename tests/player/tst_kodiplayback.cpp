@@ -226,7 +226,8 @@ private slots:
         const int back = watch->events().size();
         order(CMD_NO_SIGNAL, 1);
         QVERIFY(QTest::qWaitFor([&] { return watch->texts(back).join(' ').contains("OnStop"); }, 10000));
-        QVERIFY2(quietFor(2500, "OnPlay"), "the stand-by loop went on after the signal returned");
+        QVERIFY2(quietFor(2500, "OnPlay"), qPrintable("the stand-by loop went on after the signal returned: "
+                                                      + watch->texts(back).join(", ")));
     }
 
     void mediaCentreRestartedDuringPlayback()
