@@ -1,8 +1,6 @@
 // The mask helpers and the password store, and writes of the interface and password files that
 // fail. What the TCP handlers write and compare is proven in their tests.
 
-#include <QtTest>
-
 #include <sys/mount.h>
 
 #include "link/authorizeuser.h"
@@ -10,7 +8,6 @@
 #include "system/network.h"
 #include "system/networkconfigurator.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/devicefiles.h"
 
 namespace {
 

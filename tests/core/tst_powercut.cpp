@@ -6,18 +6,7 @@
 // through what a boot does (fsck replays the journal, mount), the daemon starts on it, and the
 // tool must read back the new value.
 
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/daemonprocess.h"
-#include "tools/standins/devicefiles.h"
-
-#include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QSettings>
-#include <QtTest/QtTest>
 
 #include <fcntl.h>
 #include <linux/loop.h>

@@ -3,20 +3,13 @@
 // must not make the box reboot at every start, and the network configuration after a kill in the
 // middle of a change.
 
-#include <QCryptographicHash>
-#include <QtTest>
-
 #include "wire/tcpprotocol.h"
 #include "wire/filecrypt.h"
 #include "system/network.h"
 #include "system/networkconfigurator.h"
 #include "tests/support/ctlprocess.h"
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/daemonprocess.h"
-#include "tools/standins/devicefiles.h"
 
-#include <QJsonArray>
 #include <QTcpSocket>
 #include <sys/mount.h>
 

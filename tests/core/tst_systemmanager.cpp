@@ -1,12 +1,9 @@
 // The system manager in-process: identity and stick keys, the password file preparation, the
 // program runners, the service-unit repair and the copy of the live network state.
 
-#include <QtTest>
-
 #include "system/network.h"
 #include "system/systemmanager.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/devicefiles.h"
 
 namespace {
 

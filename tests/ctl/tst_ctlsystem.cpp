@@ -5,18 +5,9 @@
 #include "link/tcpserver.h"
 #include "system/networkconfigurator.h"
 #include "tests/support/ctlprocess.h"
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/boardport.h"
-#include "tools/standins/daemonprocess.h"
-#include "tools/standins/devicefiles.h"
 
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QStorageInfo>
 #include <QTcpSocket>
-#include <QtTest/QtTest>
 
 namespace {
 

@@ -1,12 +1,5 @@
 #include "maintenance/updater.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/devicefiles.h"
-
-#include <QCryptographicHash>
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QSettings>
-#include <QtTest/QtTest>
 
 namespace {
 const QString installed = QStringLiteral("/cfg/quorvant");

@@ -1,10 +1,6 @@
 #include "tests/support/testmain.h"
 
-#include <QCryptographicHash>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QUdpSocket>
-#include <QtTest/QtTest>
 
 // The trial of a program installed from a stick, through the service's two scripts the way the
 // service runs them: seed-cfg before each start, confirm-start after it with the daemon's pid.

@@ -1,11 +1,6 @@
 // The stick watcher in-process: finding the stick among the mounted volumes by its exact label,
 // and the reset file it finds there (made the way an installer makes one, with openssl).
 
-#include <QCryptographicHash>
-#include <QProcess>
-#include <QSettings>
-#include <QtTest>
-
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +9,6 @@
 #include "maintenance/playerusbstickmanager.h"
 #include "system/systemmanager.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/devicefiles.h"
 
 namespace {
 

@@ -5,12 +5,7 @@
 #include "wire/dmxorder.h"
 #include "tests/support/realmediacentre.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/boardport.h"
-#include "tools/standins/daemonprocess.h"
-#include "tools/standins/devicefiles.h"
 #include "tools/standins/screenlog.h"
-
-#include <QtTest>
 
 #include <utility>
 

@@ -1,6 +1,5 @@
 #include "wire/mediacentrerequests.h"
 
-#include <QJsonDocument>
 #include <QtTest>
 
 class TestMediaCentreRequests : public QObject

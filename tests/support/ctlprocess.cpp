@@ -2,8 +2,6 @@
 
 #include "tests/support/testmain.h"
 
-#include <QProcess>
-
 CtlProcess::Result CtlProcess::run(const QStringList &arguments, int timeoutMs)
 {
     QProcess process;

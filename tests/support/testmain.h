@@ -1,8 +1,13 @@
 // main() of a test executable that touches the device: it runs only inside the box, since the
 // code under test remounts file systems and reboots. Tests of the wire formats use QTEST_GUILESS_MAIN.
+// Also the stand-ins such tests drive: the device's files, the daemon, the board, the media centre.
 #pragma once
 
+#include "tests/support/fakemediacentre.h"
+#include "tools/standins/boardport.h"
 #include "tools/standins/box.h"
+#include "tools/standins/daemonprocess.h"
+#include "tools/standins/devicefiles.h"
 
 #include <QtTest/QtTest>
 

@@ -6,12 +6,7 @@
 #include "wire/tcpprotocol.h"
 #include "tests/support/ctlprocess.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/boardport.h"
-#include "tools/standins/devicefiles.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QSettings>
 #include <QTcpSocket>
 #include <memory>
 #include <sys/mount.h>

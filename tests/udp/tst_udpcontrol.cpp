@@ -3,7 +3,6 @@
 #include "tests/support/testmain.h"
 
 #include <QUdpSocket>
-#include <QtTest>
 
 namespace {
 
