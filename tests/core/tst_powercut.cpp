@@ -6,6 +6,7 @@
 // through what a boot does (fsck replays the journal, mount), the daemon starts on it, and the
 // tool must read back the new value.
 
+#include "tests/support/ctlprocess.h"
 #include "tests/support/testmain.h"
 
 #include <fcntl.h>
@@ -108,15 +109,8 @@ int run(const QString &program, const QStringList &arguments)
 // quorvant-ctl --json on the tool host; the value of `key` in its answer (discover: the one box).
 QString ctlValue(const QStringList &arguments, const QString &key)
 {
-    QProcess process;
-    process.start("nsenter", QStringList{"--net=/run/quorvant-box/peer-netns", Box::ctlPath()} + arguments
-                                 + QStringList{"--json"});
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000))
-        process.kill();
-    process.waitForFinished(5000);
-    const QJsonDocument json = QJsonDocument::fromJson(process.readAllStandardOutput());
-    const QJsonObject object = json.isArray() ? json.array().first().toObject() : json.object();
-    return object.value(key).toVariant().toString();
+    const QJsonDocument json = CtlProcess::run(arguments + QStringList{"--json"}).json();
+    return (json.isArray() ? json.array().at(0) : QJsonValue(json.object()))[key].toVariant().toString();
 }
 
 } // namespace
