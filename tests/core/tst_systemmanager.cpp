@@ -136,7 +136,6 @@ private slots:
     void liveNetworkState()
     {
         QFETCH(QStringList, ipFirst);
-        QFETCH(QStringList, commands);
         QVERIFY(ipFirst.isEmpty() || QProcess::execute(Box::realProgram("ip"), ipFirst) == 0);
         Network *network = m_manager->network();
         network->setDhcp(true);
@@ -147,7 +146,7 @@ private slots:
         network->updateSettings();
         QTEST(network->getIp() + ' ' + network->getSubnetMaskString() + ' ' + network->getGateway(), "state");
         QVERIFY(network->getDhcp() && !QFile::exists("/cfg/eth0"));
-        QCOMPARE(Box::commandLog(), commands); // a reboot only follows a rewritten unit
+        QTEST(Box::commandLog(), "commands"); // a reboot only follows a rewritten unit
     }
 };
 
