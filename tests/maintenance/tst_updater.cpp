@@ -18,7 +18,7 @@ const QByteArray banner(80, '#');
 // "digest  name\n", the way md5sum makes the control file.
 QByteArray md5Line(const QByteArray &program)
 {
-    return QCryptographicHash::hash(program, QCryptographicHash::Md5).toHex() + "  quorvant\n";
+    return md5Hex(program) + "  quorvant\n";
 }
 
 void writeStickPair(const QByteArray &program)

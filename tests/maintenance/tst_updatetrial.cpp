@@ -75,7 +75,7 @@ private slots:
         m_port = freeUdpPort();
         writeFile(cfg("packaged"), packagedProgram, true);
         writeFile(cfg(".quorvant.previous"), previousProgram, true);
-        writeFile(cfg(".quorvant.seeded"), QCryptographicHash::hash(previousProgram, QCryptographicHash::Md5).toHex() + '\n');
+        writeFile(cfg(".quorvant.seeded"), md5Hex(previousProgram) + '\n');
         writeFile(cfg(".quorvant.trial"), "0\n");
         writeFile(cfg("eth0"), "auto eth0\niface eth0 inet dhcp\n");
     }
@@ -111,8 +111,7 @@ private slots:
         QTEST(readOrNone(cfg("quorvant")), "program");
         QTEST(readOrNone(cfg(".quorvant.trial")), "markerAfter");
         QVERIFY(QFileInfo(cfg("quorvant")).isExecutable());
-        QCOMPARE(readOrNone(cfg(".quorvant.seeded")).trimmed(),
-                 QCryptographicHash::hash(kept ? previousProgram : packagedProgram, QCryptographicHash::Md5).toHex());
+        QCOMPARE(readOrNone(cfg(".quorvant.seeded")).trimmed(), md5Hex(kept ? previousProgram : packagedProgram));
     }
 
     // Starts until one counts as having come up: the updated program itself, or the one put back

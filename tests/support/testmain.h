@@ -11,6 +11,9 @@
 
 #include <QtTest/QtTest>
 
+// The digest the box keeps of a password, and md5sum prints of a program, in lower-case hex.
+inline QByteArray md5Hex(const QByteArray &bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex(); }
+
 #define QUORVANT_TEST_MAIN(TestObject)                                                             \
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
