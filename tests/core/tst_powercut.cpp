@@ -160,18 +160,15 @@ private slots:
         // change, so only the daemon's own syncs can put the change there within the next 5 s.
         ::sync();
 
-        QProcess tool;
         QByteArray disk;
         qint64 copyMs = -1;
-        connect(&tool, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, [&] {
+        const CtlProcess::Result tool = CtlProcess::run(change, 30000, [&] {
             QElapsedTimer copying;
             copying.start();
             disk = DeviceFiles::readFile(image); // the power cut
             copyMs = copying.elapsed();
         });
-        tool.start("nsenter", QStringList{"--net=/run/quorvant-box/peer-netns", Box::ctlPath()} + change);
-        QVERIFY(QTest::qWaitFor([&] { return tool.state() == QProcess::NotRunning; }, 30000));
-        QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+        QVERIFY2(tool.exitCode == 0, tool.err.constData());
         QVERIFY(!disk.isEmpty());
         qInfo("the image copy took %lld ms", copyMs);
 
