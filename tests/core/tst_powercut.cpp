@@ -6,18 +6,8 @@
 // through what a boot does (fsck replays the journal, mount), the daemon starts on it, and the
 // tool must read back the new value.
 
-#include "tests/support/fakemediacentre.h"
+#include "tests/support/ctlprocess.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/daemonprocess.h"
-#include "tools/standins/devicefiles.h"
-
-#include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QSettings>
-#include <QtTest/QtTest>
 
 #include <fcntl.h>
 #include <linux/loop.h>
@@ -119,15 +109,8 @@ int run(const QString &program, const QStringList &arguments)
 // quorvant-ctl --json on the tool host; the value of `key` in its answer (discover: the one box).
 QString ctlValue(const QStringList &arguments, const QString &key)
 {
-    QProcess process;
-    process.start("nsenter", QStringList{"--net=/run/quorvant-box/peer-netns", Box::ctlPath()} + arguments
-                                 + QStringList{"--json"});
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000))
-        process.kill();
-    process.waitForFinished(5000);
-    const QJsonDocument json = QJsonDocument::fromJson(process.readAllStandardOutput());
-    const QJsonObject object = json.isArray() ? json.array().first().toObject() : json.object();
-    return object.value(key).toVariant().toString();
+    const QJsonDocument json = CtlProcess::run(arguments + QStringList{"--json"}).json();
+    return (json.isArray() ? json.array().at(0) : QJsonValue(json.object()))[key].toVariant().toString();
 }
 
 } // namespace
@@ -177,18 +160,15 @@ private slots:
         // change, so only the daemon's own syncs can put the change there within the next 5 s.
         ::sync();
 
-        QProcess tool;
         QByteArray disk;
         qint64 copyMs = -1;
-        connect(&tool, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this, [&] {
+        const CtlProcess::Result tool = CtlProcess::run(change, 30000, [&] {
             QElapsedTimer copying;
             copying.start();
             disk = DeviceFiles::readFile(image); // the power cut
             copyMs = copying.elapsed();
         });
-        tool.start("nsenter", QStringList{"--net=/run/quorvant-box/peer-netns", Box::ctlPath()} + change);
-        QVERIFY(QTest::qWaitFor([&] { return tool.state() == QProcess::NotRunning; }, 30000));
-        QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+        QVERIFY2(tool.exitCode == 0, tool.err.constData());
         QVERIFY(!disk.isEmpty());
         qInfo("the image copy took %lld ms", copyMs);
 

@@ -3,20 +3,13 @@
 // must not make the box reboot at every start, and the network configuration after a kill in the
 // middle of a change.
 
-#include <QCryptographicHash>
-#include <QtTest>
-
 #include "wire/tcpprotocol.h"
 #include "wire/filecrypt.h"
 #include "system/network.h"
 #include "system/networkconfigurator.h"
 #include "tests/support/ctlprocess.h"
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/daemonprocess.h"
-#include "tools/standins/devicefiles.h"
 
-#include <QJsonArray>
 #include <QTcpSocket>
 #include <sys/mount.h>
 
@@ -38,7 +31,7 @@ bool logIn(QTcpSocket &client)
     return QTest::qWaitFor([&] {
         if (!connectOnce(client))
             return false;
-        client.write(TcpProtocol::loginRequest(QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex()));
+        client.write(TcpProtocol::loginRequest(md5Hex("secret")));
         return client.waitForReadyRead(1000) && !client.readAll().isEmpty();
     }, 30000);
 }
@@ -71,7 +64,7 @@ private slots:
         DeviceFiles::writeFile(settingsPath, "[General]\nNET_MODE=dhcp\n");
         // A checked file system, and the password the tests log in with.
         DeviceFiles::writeFile("/forcefsck", {});
-        DeviceFiles::writeFile("/cfg/.zr605_password.txt", QCryptographicHash::hash("secret", QCryptographicHash::Md5).toHex());
+        DeviceFiles::writeFile("/cfg/.zr605_password.txt", md5Hex("secret"));
     }
 
     void fileSystemCheckIsForcedOnlyWithoutMarker_data()
@@ -165,7 +158,7 @@ private slots:
         const QByteArray program = DeviceFiles::readFile(Box::daemonPath());
         if (file == "quorvant") {
             DeviceFiles::writeStickFile("quorvant", program);
-            DeviceFiles::writeStickFile("quorvant.md5", QCryptographicHash::hash(program, QCryptographicHash::Md5).toHex());
+            DeviceFiles::writeStickFile("quorvant.md5", md5Hex(program));
         } else {
             QByteArray json = R"({"network": true, "password": true})";
             json.append(QByteArray((16 - json.size() % 16) % 16, '\0'));

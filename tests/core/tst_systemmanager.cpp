@@ -1,12 +1,9 @@
 // The system manager in-process: identity and stick keys, the password file preparation, the
 // program runners, the service-unit repair and the copy of the live network state.
 
-#include <QtTest>
-
 #include "system/network.h"
 #include "system/systemmanager.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/devicefiles.h"
 
 namespace {
 
@@ -46,9 +43,8 @@ private slots:
         QTest::addColumn<QVariant>("serial");
         QTest::addColumn<QByteArray>("existing");
         QTest::addColumn<QByteArray>("expected"); // null: no file afterwards
-        const QByteArray md5 = QCryptographicHash::hash("12345678", QCryptographicHash::Md5).toHex();
         QTest::newRow("no serial: file removed again") << QVariant() << QByteArray() << QByteArray();
-        QTest::newRow("serial: md5 hex") << QVariant("12345678") << QByteArray() << md5;
+        QTest::newRow("serial: md5 hex") << QVariant("12345678") << QByteArray() << md5Hex("12345678");
         QTest::newRow("existing file kept") << QVariant("12345678") << QByteArray("kept") << QByteArray("kept");
     }
 
@@ -139,7 +135,6 @@ private slots:
     void liveNetworkState()
     {
         QFETCH(QStringList, ipFirst);
-        QFETCH(QStringList, commands);
         QVERIFY(ipFirst.isEmpty() || QProcess::execute(Box::realProgram("ip"), ipFirst) == 0);
         Network *network = m_manager->network();
         network->setDhcp(true);
@@ -150,7 +145,7 @@ private slots:
         network->updateSettings();
         QTEST(network->getIp() + ' ' + network->getSubnetMaskString() + ' ' + network->getGateway(), "state");
         QVERIFY(network->getDhcp() && !QFile::exists("/cfg/eth0"));
-        QCOMPARE(Box::commandLog(), commands); // a reboot only follows a rewritten unit
+        QTEST(Box::commandLog(), "commands"); // a reboot only follows a rewritten unit
     }
 };
 

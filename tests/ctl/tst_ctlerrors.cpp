@@ -8,7 +8,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
-#include <QtTest/QtTest>
 
 namespace {
 

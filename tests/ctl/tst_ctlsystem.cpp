@@ -5,18 +5,9 @@
 #include "link/tcpserver.h"
 #include "system/networkconfigurator.h"
 #include "tests/support/ctlprocess.h"
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/boardport.h"
-#include "tools/standins/daemonprocess.h"
-#include "tools/standins/devicefiles.h"
 
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QStorageInfo>
 #include <QTcpSocket>
-#include <QtTest/QtTest>
 
 namespace {
 
@@ -155,7 +146,7 @@ private slots:
         std::unique_ptr<QTcpSocket> client(Box::peerTcpConnect(Box::boxAddress(), TcpProtocol::port));
         QVERIFY(client);
         client->setReadBufferSize(64); // a client that takes the login reply and nothing more
-        client->write(TcpProtocol::loginRequest(QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Md5).toHex()));
+        client->write(TcpProtocol::loginRequest(md5Hex(password.toUtf8())));
         TcpProtocol::Reply login;
         QTRY_VERIFY(TcpProtocol::parseReply(client->peek(64), &login) > 0);
         QCOMPARE(int(login.code), int(TcpProtocol::RespLoginAccepted));
@@ -196,8 +187,7 @@ private slots:
     {
         const QByteArray program = DeviceFiles::readFile(Box::daemonPath());
         DeviceFiles::writeFile("/tmp/newbuild", program);
-        QCOMPARE(ctl({"update-pair", "/tmp/newbuild", "-o", Box::stickPath()}, {"md5"}),
-                 "md5=" + QCryptographicHash::hash(program, QCryptographicHash::Md5).toHex());
+        QCOMPARE(ctl({"update-pair", "/tmp/newbuild", "-o", Box::stickPath()}, {"md5"}), "md5=" + md5Hex(program));
         DeviceFiles::writeStickConfig("showosd=true\n");
         m_centre.clearRequests();
         m_daemon.stop();

@@ -3,10 +3,6 @@
 // must fail are appended, so one run shows both that every real line works and that failures count.
 
 #include "tests/support/testmain.h"
-#include "tools/standins/devicefiles.h"
-
-#include <QProcess>
-#include <QtTest/QtTest>
 
 class TestDemo : public QObject
 {

@@ -2,14 +2,7 @@
 // start-up, commands end to end, signal loss, a box without serial port.
 
 #include "wire/dmxorder.h"
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/boardport.h"
-#include "tools/standins/daemonprocess.h"
-#include "tools/standins/devicefiles.h"
-
-#include <QProcess>
-#include <QtTest>
 
 using Bytes = QList<QByteArray>;
 

@@ -3,9 +3,6 @@
 #include "wire/dmxorder.h"
 #include "link/dmxserialport.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/boardport.h"
-
-#include <QtTest>
 
 using Bytes = QList<QByteArray>;
 

@@ -1,10 +1,6 @@
 #include "tests/support/testmain.h"
 
-#include <QCryptographicHash>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QUdpSocket>
-#include <QtTest/QtTest>
 
 // The trial of a program installed from a stick, through the service's two scripts the way the
 // service runs them: seed-cfg before each start, confirm-start after it with the daemon's pid.
@@ -23,12 +19,9 @@ QByteArray readOrNone(const QString &path)
 
 void writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-    file.close();
+    DeviceFiles::writeFile(path, bytes);
     if (executable)
-        file.setPermissions(file.permissions() | QFile::ExeOwner);
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
 }
 
 quint16 freeUdpPort()
@@ -82,7 +75,7 @@ private slots:
         m_port = freeUdpPort();
         writeFile(cfg("packaged"), packagedProgram, true);
         writeFile(cfg(".quorvant.previous"), previousProgram, true);
-        writeFile(cfg(".quorvant.seeded"), QCryptographicHash::hash(previousProgram, QCryptographicHash::Md5).toHex() + '\n');
+        writeFile(cfg(".quorvant.seeded"), md5Hex(previousProgram) + '\n');
         writeFile(cfg(".quorvant.trial"), "0\n");
         writeFile(cfg("eth0"), "auto eth0\niface eth0 inet dhcp\n");
     }
@@ -94,7 +87,6 @@ private slots:
         QTest::addColumn<QByteArray>("program"); // in place afterwards
         QTest::addColumn<QByteArray>("markerAfter");
         const QByteArray updated = "#!/bin/sh\n# updated\n";
-        QTest::newRow("first start") << QByteArray("0\n") << true << updated << QByteArray("1\n");
         QTest::newRow("third start") << QByteArray("2\n") << true << updated << QByteArray("3\n");
         QTest::newRow("fourth start: the kept program") << QByteArray("3\n") << true << previousProgram << none;
         QTest::newRow("fourth start, none kept: the packaged one") << QByteArray("3\n") << false << packagedProgram << none;
@@ -119,8 +111,7 @@ private slots:
         QTEST(readOrNone(cfg("quorvant")), "program");
         QTEST(readOrNone(cfg(".quorvant.trial")), "markerAfter");
         QVERIFY(QFileInfo(cfg("quorvant")).isExecutable());
-        QCOMPARE(readOrNone(cfg(".quorvant.seeded")).trimmed(),
-                 QCryptographicHash::hash(kept ? previousProgram : packagedProgram, QCryptographicHash::Md5).toHex());
+        QCOMPARE(readOrNone(cfg(".quorvant.seeded")).trimmed(), md5Hex(kept ? previousProgram : packagedProgram));
     }
 
     // Starts until one counts as having come up: the updated program itself, or the one put back

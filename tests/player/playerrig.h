@@ -3,13 +3,7 @@
 #pragma once
 
 #include "player/playermanager.h"
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/devicefiles.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QtTest>
 
 class PlayerRig
 {

@@ -4,6 +4,7 @@
 
 using Chunks = QList<QByteArray>;
 
+// The slots are defined below the class: moc misreads the raw strings' quotes and braces in a class body.
 class TestJsonStreamSplitter : public QObject
 {
     Q_OBJECT
@@ -41,28 +42,26 @@ void TestJsonStreamSplitter::cutsStreamIntoCompleteValues_data()
 void TestJsonStreamSplitter::cutsStreamIntoCompleteValues()
 {
     QFETCH(Chunks, chunks);
-    QFETCH(Chunks, values);
     JsonStreamSplitter splitter;
     Chunks out;
     for (const QByteArray &chunk : chunks) {
         out += splitter.feed(chunk);
         QVERIFY(splitter.pendingSize() <= JsonStreamSplitter::maxValueSize); // memory stays bounded
     }
-    QCOMPARE(out, values);
+    QTEST(out, "values");
     QCOMPARE(splitter.droppedValues(), chunks.join().size() > JsonStreamSplitter::maxValueSize ? 1 : 0);
 }
 
 void TestJsonStreamSplitter::valueGivenUpLetsLaterValuesThrough_data()
 {
     QTest::addColumn<QByteArray>("unfinished");
-    QTest::addColumn<int>("dropped");
-    QTest::newRow("object cut short") << QByteArray(R"({"jsonrpc":"2.0","method":"Player.OnPl)") << 1;
-    QTest::newRow("cut inside a nested value") << QByteArray(R"({"params":{"data":{"item":)") << 1;
-    QTest::newRow("cut after a backslash in a string") << QByteArray(R"({"t":"a\)") << 1;
-    QTest::newRow("string that never ends") << QByteArray(R"({"t":")") + QByteArray(1000, 'x') << 1;
-    QTest::newRow("brackets that never close") << QByteArray(100000, '[') << 1;
+    QTest::newRow("object cut short") << QByteArray(R"({"jsonrpc":"2.0","method":"Player.OnPl)");
+    QTest::newRow("cut inside a nested value") << QByteArray(R"({"params":{"data":{"item":)");
+    QTest::newRow("cut after a backslash in a string") << QByteArray(R"({"t":"a\)");
+    QTest::newRow("string that never ends") << QByteArray(R"({"t":")") + QByteArray(1000, 'x');
+    QTest::newRow("brackets that never close") << QByteArray(100000, '[');
     // Already counted when it outgrew the bound; giving it up is not a second drop.
-    QTest::newRow("oversized, being discarded") << QByteArray("[") + QByteArray(JsonStreamSplitter::maxValueSize + 1, ' ') << 1;
+    QTest::newRow("oversized, being discarded") << QByteArray("[") + QByteArray(JsonStreamSplitter::maxValueSize + 1, ' ');
 }
 
 // Whole values that follow one left open are taken into it (its braces never balance) until it is
@@ -70,7 +69,6 @@ void TestJsonStreamSplitter::valueGivenUpLetsLaterValuesThrough_data()
 void TestJsonStreamSplitter::valueGivenUpLetsLaterValuesThrough()
 {
     QFETCH(QByteArray, unfinished);
-    QFETCH(int, dropped);
     const QByteArray whole = R"({"id":1,"jsonrpc":"2.0","result":"OK"})";
     JsonStreamSplitter splitter;
     QVERIFY(splitter.feed(unfinished).isEmpty());
@@ -81,7 +79,7 @@ void TestJsonStreamSplitter::valueGivenUpLetsLaterValuesThrough()
     QVERIFY(splitter.dropOpenValue());
     QVERIFY(!splitter.inValue());
     QCOMPARE(splitter.pendingSize(), 0);
-    QCOMPARE(splitter.droppedValues(), dropped);
+    QCOMPARE(splitter.droppedValues(), 1);
     QCOMPARE(splitter.feed(whole + whole.left(7)), Chunks{whole});
     QCOMPARE(splitter.valuesBegun(), begun + 2);
     QCOMPARE(splitter.feed(whole.mid(7)), Chunks{whole});

@@ -1,8 +1,8 @@
 #include "wire/mediacentrerequests.h"
 
-#include <QJsonDocument>
 #include <QtTest>
 
+// The slots are defined below the class: moc misreads the raw strings' quotes and braces in a class body.
 class TestMediaCentreRequests : public QObject
 {
     Q_OBJECT

@@ -1,11 +1,8 @@
 // One script of requests against the real media centre and against the stand-in: the playback
 // notices each sends back (method, player, end flag, order) must be the same.
 #include "wire/mediacentrerequests.h"
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/realmediacentre.h"
 #include "tests/support/testmain.h"
-
-#include <QtTest>
 
 namespace {
 // Long enough that a picture opened over the audio shows before the audio ends, even on a busy machine.

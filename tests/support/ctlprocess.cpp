@@ -2,11 +2,11 @@
 
 #include "tests/support/testmain.h"
 
-#include <QProcess>
-
-CtlProcess::Result CtlProcess::run(const QStringList &arguments, int timeoutMs)
+CtlProcess::Result CtlProcess::run(const QStringList &arguments, int timeoutMs, const std::function<void()> &onExit)
 {
     QProcess process;
+    if (onExit)
+        QObject::connect(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), onExit);
     process.start("nsenter", QStringList{"--net=/run/quorvant-box/peer-netns", Box::ctlPath()} + arguments);
     // Waits in the event loop rather than in waitForFinished(): fake boxes in this thread must answer.
     if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {

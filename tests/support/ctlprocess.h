@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QStringList>
 
+#include <functional>
+
 class CtlProcess
 {
 public:
@@ -16,5 +18,6 @@ public:
         QJsonDocument json() const { return QJsonDocument::fromJson(out); }
     };
 
-    static Result run(const QStringList &arguments, int timeoutMs = 30000);
+    // `onExit` runs the moment the tool has exited, before the event loop turns again.
+    static Result run(const QStringList &arguments, int timeoutMs = 30000, const std::function<void()> &onExit = {});
 };

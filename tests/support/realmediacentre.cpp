@@ -3,11 +3,6 @@
 #include "tools/standins/box.h"
 #include "tools/standins/devicefiles.h"
 
-#include <QDir>
-#include <QJsonDocument>
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QRandomGenerator>
 #include <QtTest>
 
 bool RealMediaCentre::start(QString *why)

@@ -6,12 +6,7 @@
 #include "wire/tcpprotocol.h"
 #include "tests/support/ctlprocess.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/boardport.h"
-#include "tools/standins/devicefiles.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QSettings>
 #include <QTcpSocket>
 #include <memory>
 #include <sys/mount.h>
@@ -28,11 +23,6 @@ const QStringList networkCommands{ "ip addr flush dev eth0", "systemctl restart 
 QByteArray response(quint8 code)
 {
     return responseReply(code, "12345678");
-}
-
-QByteArray digest(const QByteArray &password)
-{
-    return QCryptographicHash::hash(password, QCryptographicHash::Md5).toHex();
 }
 
 std::unique_ptr<QTcpSocket> connectClient()
@@ -72,7 +62,7 @@ class TestTcpHandlers : public QObject
 private slots:
     void initTestCase()
     {
-        DeviceFiles::writeFile(passwordFile, digest("secret"));
+        DeviceFiles::writeFile(passwordFile, md5Hex("secret"));
         QVERIFY(m_board.open());
         QVERIFY(ConnectionManager::getInstance()->findChild<DmxSerialPort *>()->open());
     }
@@ -83,7 +73,7 @@ private slots:
         Box::clearCommandLog();
         m_board.clear();
         m_client = connectClient();
-        QCOMPARE(ask(loginRequest(digest("secret")), 10), response(RespLoginAccepted));
+        QCOMPARE(ask(loginRequest(md5Hex("secret")), 10), response(RespLoginAccepted));
     }
 
     void serverBehaviour()
@@ -97,9 +87,9 @@ private slots:
             QCOMPARE(exchange(*fresh, request, 2), notLoggedIn);
         for (const char code : { 0, 3, 11, -1 }) // not requests: no reply at all
             QCOMPARE(exchange(*fresh, QByteArray(1, code), 0), QByteArray());
-        QCOMPARE(exchange(*fresh, loginRequest(digest("secret").toUpper()), 10), response(RespLoginRefused));
+        QCOMPARE(exchange(*fresh, loginRequest(md5Hex("secret").toUpper()), 10), response(RespLoginRefused));
         // Only the first request of an arrival is served: the 4 glued to the login gets no reply.
-        QCOMPARE(exchange(*fresh, loginRequest(digest("secret")) + plainRequest(CmdReadNetworkConfiguration), 0),
+        QCOMPARE(exchange(*fresh, loginRequest(md5Hex("secret")) + plainRequest(CmdReadNetworkConfiguration), 0),
                  response(RespLoginAccepted));
         fresh->disconnectFromHost();
         fresh = connectClient();
@@ -174,14 +164,14 @@ private slots:
 
     void passwordChange()
     {
-        QCOMPARE(ask(changePasswordRequest(digest("guess"), digest("new")), 10), response(RespPasswordRefused));
-        QCOMPARE(ask(changePasswordRequest(digest("secret"), digest("new")), 10), response(RespPasswordChanged));
+        QCOMPARE(ask(changePasswordRequest(md5Hex("guess"), md5Hex("new")), 10), response(RespPasswordRefused));
+        QCOMPARE(ask(changePasswordRequest(md5Hex("secret"), md5Hex("new")), 10), response(RespPasswordChanged));
         // A record that cannot be stored is not in force, so it must not be reported as changed.
         DeviceFiles::removeFile(passwordFile);
         QVERIFY(QDir().mkpath(passwordFile));
-        QCOMPARE(ask(changePasswordRequest(digest("new"), digest("other")), 10), response(RespPasswordRefused));
+        QCOMPARE(ask(changePasswordRequest(md5Hex("new"), md5Hex("other")), 10), response(RespPasswordRefused));
         QVERIFY(QDir(passwordFile).removeRecursively());
-        QCOMPARE(ask(changePasswordRequest(digest("new"), digest("secret")), 10), response(RespPasswordChanged));
+        QCOMPARE(ask(changePasswordRequest(md5Hex("new"), md5Hex("secret")), 10), response(RespPasswordChanged));
     }
 
     void channelAndName()
@@ -242,7 +232,7 @@ private slots:
             tool.connectToHost(Box::boxAddress(), port);
             QVERIFY(tool.waitForConnected(5000));
             if (i % 2) { // half of them log in; dropping a socket discards what it has not sent
-                tool.write(loginRequest(digest("secret")));
+                tool.write(loginRequest(md5Hex("secret")));
                 tool.flush();
             }
             QCoreApplication::processEvents(); // the server takes the connection over

@@ -1,7 +1,6 @@
 // Request and reply layouts of the TCP configuration service, and the network value check.
 #include "wire/tcpprotocol.h"
 
-#include <QDataStream>
 #include <QtTest>
 
 using namespace TcpProtocol;

@@ -3,7 +3,6 @@
 #include "tests/support/testmain.h"
 
 #include <QUdpSocket>
-#include <QtTest>
 
 namespace {
 
@@ -75,12 +74,11 @@ private slots:
     void emitsOnlyChangedCommands()
     {
         QFETCH(QList<QByteArray>, payloads);
-        QFETCH(QStringList, expected);
         UdpControl control;
         Recorder recorder(&control);
         for (const QByteArray &payload : payloads)
             control.checkNetworkControl(payload);
-        QCOMPARE(recorder.log, expected);
+        QTEST(recorder.log, "expected");
     }
 
     void setPortBindsOnce()

@@ -7,18 +7,10 @@
 #include "wire/dmxorder.h"
 #include "link/udpcontrol.h"
 #include "wire/udppacket.h"
-#include "tests/support/fakemediacentre.h"
 #include "tests/support/testmain.h"
-#include "tools/standins/boardport.h"
-#include "tools/standins/daemonprocess.h"
-#include "tools/standins/devicefiles.h"
 
 #include <QNetworkDatagram>
-#include <QRandomGenerator>
 #include <QUdpSocket>
-#include <QtTest>
-
-#include <QSettings>
 
 #include <netinet/ip.h>
 #include <netinet/udp.h>
