@@ -6,6 +6,7 @@
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 KODI_PROFILE=${KODI_PROFILE:-/tmp/kodi-home}
 KODI_PID=
+KODI_LINK_PID=
 
 # What debian/quorvant.install puts under /usr/share/kodi, put there the same way (the box's / is a
 # throw-away overlay).
@@ -38,6 +39,18 @@ start_kodi() {
         sleep 0.2
     done
     echo "$NAME: $(grep '^ready' /tmp/kodi-headless.log)"
+    open_link
+}
+
+# One connection for all requests, as the daemon keeps one (tests/package/kodi-link says why). Plain
+# descriptors on FIFOs, not a coprocess: the requests in pipelines run in subshells, which keep them.
+open_link() {
+    local fifos; fifos=$(mktemp -d)
+    mkfifo "$fifos/requests" "$fifos/replies"
+    python3 "$top/tests/package/kodi-link" 9999 < "$fifos/requests" > "$fifos/replies" &
+    KODI_LINK_PID=$!
+    exec {KODI_LINK_IN}> "$fifos/requests" {KODI_LINK_OUT}< "$fifos/replies"
+    rm -r "$fifos"
 }
 
 # Stops the test when the media centre is gone (a crash), with the end of what it logged.
@@ -49,11 +62,26 @@ need_kodi() {
     exit 1
 }
 
+# The media centre goes first, so that the link's close cannot meet a notice.
 stop_kodi() {
-    [ -n "$KODI_PID" ] || return 0
-    kill "$KODI_PID" 2>/dev/null || true
-    wait "$KODI_PID" 2>/dev/null || true
-    KODI_PID=
+    if [ -n "$KODI_PID" ]; then
+        kill "$KODI_PID" 2>/dev/null || true
+        wait "$KODI_PID" 2>/dev/null || true
+        KODI_PID=
+    fi
+    if [ -n "$KODI_LINK_PID" ]; then
+        exec {KODI_LINK_IN}>&- {KODI_LINK_OUT}<&-
+        wait "$KODI_LINK_PID" 2>/dev/null || true
+        KODI_LINK_PID=
+    fi
 }
 
-request() { printf '%s' "$1" | timeout 5 socat -t 2 - TCP:127.0.0.1:9999; }
+# Prints the media centre's reply to the request $1 (one line of JSON with an id); fails when none
+# came within kodi-link's bound.
+request() {
+    local reply
+    printf '%s\n' "$1" >&"$KODI_LINK_IN"
+    IFS= read -r reply <&"$KODI_LINK_OUT" || return 1
+    [ -n "$reply" ] || { echo "$NAME: no reply to $1" >&2; return 1; }
+    printf '%s' "$reply"
+}
