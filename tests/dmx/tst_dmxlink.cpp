@@ -1,12 +1,15 @@
-// The real daemon in the box with the test as the DMX board and the media centre: the board link
-// start-up, commands end to end, signal loss, a box without serial port.
+// The board link in the box, with the test holding the board's end of the serial line: DmxSerialPort
+// in-process, then the real daemon with the test as the media centre too (the link start-up,
+// commands end to end, signal loss, a box without serial port).
 
 #include "wire/dmxorder.h"
+#include "link/dmxserialport.h"
 #include "tests/support/testmain.h"
 
 using Bytes = QList<QByteArray>;
 
-static const QByteArray resetFrame = QByteArray::fromHex("FF 0C 0000 FE");
+static const auto wire = [](const char *text) { return QByteArray::fromHex(text); };
+static const QByteArray resetFrame = wire("FF 0C 0000 FE");
 static QByteArray frame(uint8_t command, uint16_t value = 0) { return DmxOrder(command, value).toBytes(); }
 
 class TestDmxLink : public QObject
@@ -26,8 +29,57 @@ private slots:
     void cleanup()
     {
         m_daemon.stop();
+        qDeleteAll(std::exchange(m_spies, {}));
+        delete std::exchange(m_link, nullptr);
         delete m_board;
         delete m_centre;
+    }
+
+    void boardFrames_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("emits");
+        QTest::addColumn<bool>("acknowledged");
+
+        QTest::newRow("stop") << wire("FF 01 0000 FE") << QString("stop") << true;
+        QTest::newRow("play") << wire("FF 02 0000 FE") << QString("play") << true;
+        QTest::newRow("pause") << wire("FF 03 0000 FE") << QString("pause") << true;
+        QTest::newRow("track little-endian") << wire("FF 04 2A01 FE") << QString("setTrack 298") << true;
+        QTest::newRow("mode") << wire("FF 05 0300 FE") << QString("setMode 3") << true;
+        QTest::newRow("left volume unclamped") << wire("FF 06 FFFF FE") << QString("setLeftVolume 65535") << true;
+        QTest::newRow("right volume") << wire("FF 07 1000 FE") << QString("setRightVolume 16") << true;
+        QTest::newRow("bass") << wire("FF 08 0500 FE") << QString("setBass 5") << true;
+        QTest::newRow("treble") << wire("FF 09 0600 FE") << QString("setTreble 6") << true;
+        QTest::newRow("signal present") << wire("FF 0A 0100 FE") << QString("setDmxSignal true") << true;
+        QTest::newRow("signal lost") << wire("FF 0A 0000 FE") << QString("setDmxSignal false") << true;
+        QTest::newRow("signal 2 means lost") << wire("FF 0A 0200 FE") << QString("setDmxSignal false") << true;
+        QTest::newRow("reset report") << wire("FF 0C 0000 FE") << QString() << true;
+        QTest::newRow("address report") << wire("FF 0D 0500 FE") << QString() << false;
+        QTest::newRow("CMD_ALL") << wire("FF 0E 0000 FE") << QString() << false;
+        QTest::newRow("code 0") << wire("FF 00 0000 FE") << QString() << false;
+        QTest::newRow("wrong start byte") << wire("FE 02 0000 FE") << QString() << false;
+        QTest::newRow("wrong end byte") << wire("FF 02 0000 FF") << QString() << false;
+    }
+
+    void boardFrames()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, emits);
+        QFETCH(bool, acknowledged);
+        m_link = new DmxSerialPort(this);
+        const QMetaObject *meta = m_link->metaObject();
+        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
+            if (meta->method(i).methodType() == QMetaMethod::Signal)
+                m_spies << new QSignalSpy(m_link, meta->method(i));
+        QVERIFY(m_link->open());
+        QCOMPARE(m_board->framesBeforeEcho(), Bytes{resetFrame});
+        QCOMPARE(emitted(), QStringList{"communicationInitialized true"});
+        m_board->clear();
+
+        m_board->send(bytes);
+        QCOMPARE(m_board->framesBeforeEcho(), acknowledged ? Bytes{bytes} : Bytes{});
+        QCOMPARE(emitted(), emits.isEmpty() ? QStringList() : QStringList{emits});
+        QCOMPARE(m_link->channelSet(), bytes.at(1) == CMD_DMX_ADDR);
     }
 
     void linkComesUpOnceAndCarriesBoardCommands()
@@ -118,9 +170,21 @@ private:
     // Playback requests and channel notices, in order: the other notices are the player's.
     QStringList sent() const { return m_centre->lines().filter(QRegularExpression("^(?!note:)|^note:Channel\\|")); }
 
+    // "signal argument" for each signal the link emitted since the last call, by signal.
+    QStringList emitted()
+    {
+        QStringList lines;
+        for (QSignalSpy *s : qAsConst(m_spies))
+            for (; !s->isEmpty(); s->removeFirst())
+                lines << (s->signal().split('(')[0] + ' ' + s->first().value(0).toString()).trimmed();
+        return lines;
+    }
+
     FakeMediaCentre *m_centre = nullptr;
     BoardPort *m_board = nullptr;
     DaemonProcess m_daemon;
+    DmxSerialPort *m_link = nullptr; // the in-process link, without the daemon
+    QList<QSignalSpy *> m_spies;
 };
 
 QUORVANT_TEST_MAIN(TestDmxLink)

@@ -1,4 +1,9 @@
+// The player beside the media-centre stand-in, driven by scripts (see playerrig.h): transport,
+// track ends and pictures, entries that cannot play, the stand-by actions on signal loss, the link
+// to the media centre and the stick configuration.
 #include "tests/player/playerrig.h"
+
+#define VERIFY_BETWEEN(value, low, high) QVERIFY2((value) >= (low) && (value) <= (high), qPrintable(QString::number(value)))
 
 namespace {
 const QString abc = "a.mp4,b.mp4,c.mp4";
@@ -10,6 +15,47 @@ class TestPlayback : public QObject
 {
     Q_OBJECT
 private slots:
+    void connectsOnceTheMediaCentreListensThenRunsTheStartSequence()
+    {
+        PlayerRig::writeStick({"a.mp4"}, "showosd=true");
+        PlayerRig rig;
+        rig.player.connectToPlayer();
+        QTest::qWait(2500);
+        QVERIFY(rig.centre.listen());
+        const qint64 listening = rig.centre.elapsedMs();
+        QVERIFY(rig.waitForLink());
+        const qint64 connected = rig.centre.elapsedMs();
+        VERIFY_BETWEEN(connected - listening, 0, 1300);
+        // The configuration is read 2000 ms after the link is up (its first notice shows it), the version shown 8000 ms later.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.centre.requests().size(), 3, 15000);
+        const auto notices = rig.centre.requests();
+        QCOMPARE(notices[0].params()["title"].toString() + ", " + notices[2].params()["title"].toString(), "No dmx track, Version");
+        VERIFY_BETWEEN(notices[0].atMs() - connected, 1850, 2800);
+        VERIFY_BETWEEN(notices[2].atMs() - notices[0].atMs(), 7500, 9000);
+    }
+
+    void linkAndConfiguration_data()
+    {
+        PlayerRig::addColumns();
+        const QString ab = "a.mp4,b.mp4";
+        row("reconnects 1000 ms after the link is dropped and keeps the state", ab, "", playing + "mark; drop; relink; took 900 2500; pause; expect pause:1");
+        row("playing when the link comes back: the entry starts again", ab, "", playing + "drop; relink; expect stop:1, open:a.mp4");
+        row("paused when the link comes back: stays paused", ab, "", playing + "pause; expect pause:1; drop; relink; wait 2500; none");
+        row("a command while the link is down is lost, its state stands", ab, "", "drop; wait 300; play; relink; none; pause; expect pause:0");
+        row("missing file at a later reading keeps the settings", ab, "showosd=true",
+            "rmconfig; initPlayer; expect note:Config error|Config file doesn'n exist!; stop; expect stop:0, note:Stop|");
+        // A file is parsed again only once it changed; "damage" changes it.
+        row("damaged file: no playlist, error notice", ab, "showosd=true;[broken", "play; none; damage; initPlayer; expect note:Config|Error while loading config!");
+        // The messages after one cut short are heard once it is given up (they used to be taken into it).
+        row("a message cut short is given up", ab, "", "setMode 2;" + playing + "cut half; end; expect stop:1, open:b.mp4");
+        row("a string that never ends is given up", ab, "", "setMode 2;" + playing + "cut string; end; expect stop:1, open:b.mp4");
+        row("brackets that never close are given up", ab, "", "setMode 2;" + playing + "cut nested; end; expect stop:1, open:b.mp4");
+        // Entry 65536 is the last one kept: a placeholder, which in single mode only stops.
+        row("playlist size is bounded", "", "[playlist];size=100000", "setTrack 65535; play; expect stop:0; setTrack 65536; play; none");
+    }
+
+    void linkAndConfiguration() { PlayerRig::runScenario(); }
+
     // The play/pause/stop state table, notices, volume and track coalescing.
     void transport_data()
     {
@@ -110,6 +156,40 @@ private slots:
     }
 
     void entriesThatCannotPlay() { PlayerRig::runScenario(); }
+
+    void standbyActions_data()
+    {
+        PlayerRig::addColumns();
+        const QString playStandby = "nodmxaction=0;nodmxtrack=3;nodmxmode=2;nodmxvolume=40";
+        row("play standby entry: loss while stopped plays it 1000 ms later", abc, playStandby,
+            "mark; dmx off; expect volume:40; expect stop:0, open:c.mp4; took 950 1600;"
+            // Back again: the media centre is stopped but the state says playing, so play restarts the selection.
+            "onplay 1; dmx on; expect stop:1; play; expect stop:1, open:a.mp4");
+        row("play standby entry: loss while playing stops first, then the entry follows its own mode", abc, "nodmxtrack=2;nodmxmode=2",
+            playing + "dmx off; expect stop:1, volume:100; expect stop:1, open:b.mp4; onplay 1; end; expect stop:1, open:c.mp4");
+        PlayerRig::row("play standby entry: on return the stand-by picture's interval no longer moves on", "a.mp4,p.png",
+            "nodmxtrack=2;nodmxmode=3;imageinterval=1", "dmx off; expect volume:100; expect stop:0, open:p.png; onplay 2; dmx on; expect stop:2; wait 1500; none");
+        row("play standby entry: quick return still gets the delayed play", abc, playStandby, "dmx off; expect volume:40; dmx on; expect stop:0; expect stop:0, open:a.mp4");
+        row("stop: loss stops once however often reported; return restores without opening", abc, "nodmxaction=1",
+            playing + "dmx off; dmx off; expect stop:1, volume:100; dmx on; wait 1200; none; play; expect stop:1, open:a.mp4");
+        row("monitor off: loss and return switch the monitor after 300 ms", abc, "nodmxaction=2",
+            playing + "mark; dmx off; expect volume:100; monitor 0; took 250 1000; none; mark; dmx on; monitor 1; took 250 1000; none");
+        row("unknown action: only the volume", abc, "nodmxaction=7", playing + "dmx off; expect volume:100; wait 1200; none");
+        row("track, mode and volume ignored while the signal is absent", abc, "nodmxaction=1",
+            "dmx off; expect volume:100; setTrack 2; setMode 3; setVolume 10; wait 700; none;"
+            "play; expect stop:0, open:a.mp4; onplay 1; end; wait 700; none; pause; expect pause:1; stop; expect stop:1");
+        row("Polish notices", abc, "showosd=true;nodmxaction=1;language=Polish",
+            "dmx off; expect note:DMX|Brak sygnału DMX, volume:100; dmx on; expect note:DMX|Wznowienie sygnału DMX");
+
+        // Configured values: bad ones are clamped or read as 0.
+        const QString loss = "dmx off; expect volume:%1; expect stop:0, open:%2";
+        row("negative action becomes play standby", abc, "nodmxaction=-3;nodmxtrack=2", loss.arg(100).arg("b.mp4"));
+        row("track beyond the list plays nothing", abc, "nodmxtrack=5", "dmx off; expect volume:100; wait 1200; none");
+        row("volume is sent unscaled; a non-number track reads as 0, the first entry", abc, "nodmxvolume=63;nodmxtrack=x", loss.arg(63).arg("a.mp4"));
+    }
+
+    void standbyActions() { PlayerRig::runScenario(); }
+
     // The stand-in answers as the real media centre does (stray picture stops, refusals, files it
     // cannot decode): every entry plays whole, round after round, and a file removed after the
     // playlist was read or one that cannot be decoded is passed over.

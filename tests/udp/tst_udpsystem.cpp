@@ -83,11 +83,6 @@ class TestUdpSystem : public QObject
     QUdpSocket *m_replies = nullptr; // the tool host's port 50003, where discovery replies go
     QUdpSocket *m_tool = nullptr;    // the tool host's orders and control, from any port
 
-    QByteArray discover()
-    {
-        return exchange(m_replies, DiscoveryRecord::ServerPort, DiscoveryRecord::request(), 1000);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -101,7 +96,7 @@ private slots:
         QVERIFY(m_replies = Box::peerUdpSocket(DiscoveryRecord::ReplyPort, this));
         QVERIFY(m_tool = Box::peerUdpSocket(0, this));
         QVERIFY(m_daemon.start());
-        QTRY_VERIFY_WITH_TIMEOUT(!discover().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!exchange(m_replies, DiscoveryRecord::ServerPort, DiscoveryRecord::request(), 1000).isEmpty(), 20000);
     }
 
     void cleanupTestCase() { QVERIFY(m_daemon.isRunning()); }
